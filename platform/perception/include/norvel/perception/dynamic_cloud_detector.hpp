@@ -1,0 +1,109 @@
+// Per-camera motion detector: tells moving obstacle points from static ones.
+#pragma once
+
+#include <norvel/perception/camera_info.hpp>
+#include <norvel/perception/dynamic_cloud_detector_config.hpp>
+#include <norvel/perception/point_cloud_types.hpp>
+
+#include <Eigen/Core>
+#include <Eigen/StdVector>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace norvel {
+namespace perception {
+
+// Keeps a short history of one virtual camera's obstacle frames as depth images, each with the
+// camera's pose in the map frame, and calls a current obstacle point dynamic when earlier frames
+// saw free space through the place where it is now.
+//
+// For each current point and each earlier frame old enough (min_frame_age), the point is moved
+// into that frame's camera through the map frame and projected into its depth image (the camera's
+// pinhole model, resampled to pixel_angle_deg pixels, each holding the nearest return of its 3x3
+// neighbourhood). The earlier frame votes "free" when everything it saw around that direction was
+// farther than the point by more than the depth margin, or when it saw nothing there although
+// the direction lay inside the sensor's elevation limits and the point inside that frame's region
+// of interest. A return near the point's depth (seen before: static) or in front of it (occluded:
+// unknown) gives no free vote, nor does a direction outside the earlier image. A point is dynamic
+// with at least min_free_votes free votes. Newly visible or briefly occluded structure therefore
+// stays static: no earlier frame saw through it.
+//
+// Usage per frame: Update with the camera's obstacle cloud and the robot pose, then DivideCloud
+// for each cluster of that cloud. Ownership: the detector owns its history (allocated in Init and
+// reused); not thread-safe, one instance per camera used from one thread.
+class DynamicCloudDetector {
+ public:
+  // Reads the settings from `yaml_path` (see DynamicCloudDetectorConfig); a missing or broken
+  // file is logged and thrown as std::runtime_error naming the file and what was wrong.
+  explicit DynamicCloudDetector(std::string yaml_path);
+
+  // Sizes the depth images for `camera`. Returns false, with an error line, when the size or the
+  // intrinsics are unusable (non-positive, non-finite) or the pose is not finite; the detector
+  // then calls every point static.
+  bool Init(const CameraInfo& camera);
+
+  // Adds a frame: `cloud` holds this camera's obstacle points in the base frame (null or empty
+  // means the camera saw no obstacle), `T_base2map` the robot pose. `flag` true clears the
+  // history first (use after a relocalisation, when earlier poses no longer fit). Later
+  // DivideCloud calls compare against the frames before this one, seen from this pose. A
+  // non-finite pose is logged and the frame ignored.
+  void Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud, const Eigen::Matrix4f& T_base2map,
+              bool flag);
+
+  // Appends each point of `cluster` (base frame, from the latest Update's cloud) to `dynamic` or
+  // to `static_cloud`, keeping order; non-finite points go to `static_cloud`.
+  void DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& cluster,
+                   pcl::PointCloud<pcl::PointXYZ>& dynamic,
+                   pcl::PointCloud<pcl::PointXYZ>& static_cloud);
+
+  // Whether a base-frame point of the latest frame is dynamic by the rule above.
+  bool isDynamic(const pcl::PointXYZ& point) const;
+
+  const DynamicCloudDetectorConfig& config() const { return config_; }
+  bool initialized() const { return initialized_; }
+
+ private:
+  // One earlier frame: its depth image and the transform from the map into its camera frame.
+  struct HistoryFrame {
+    std::vector<float> nearest_depth;
+    Eigen::Matrix4f map_to_camera{Eigen::Matrix4f::Identity()};
+    Eigen::Matrix4f map_to_base{Eigen::Matrix4f::Identity()};
+    std::uint64_t sequence{0};
+  };
+
+  void renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>& cloud, HistoryFrame& frame);
+  bool projectToPixel(const Eigen::Vector3f& camera_point, int& pixel) const;
+
+  std::string yaml_path_;
+  DynamicCloudDetectorConfig config_;
+  bool initialized_{false};
+  int camera_index_{0};
+
+  // Depth-image geometry: the camera's pinhole model scaled to image_width_ x image_height_.
+  int image_width_{0};
+  int image_height_{0};
+  float fx_{0.0F};
+  float fy_{0.0F};
+  float cx_{0.0F};
+  float cy_{0.0F};
+  float tan_min_elevation_{0.0F};
+  float tan_max_elevation_{0.0F};
+  Eigen::Matrix4f base_to_camera_{Eigen::Matrix4f::Identity()};
+
+  // Ring of history frames; next_slot_ is overwritten by the next Update.
+  std::vector<HistoryFrame, Eigen::aligned_allocator<HistoryFrame>> history_;
+  std::size_t next_slot_{0};
+  std::uint64_t frames_seen_{0};
+  std::vector<float> raw_depth_;
+  // Per compared history frame, refreshed by Update: current base frame -> that camera, and
+  // current base -> that frame's base (for its region of interest).
+  std::vector<Eigen::Matrix4f, Eigen::aligned_allocator<Eigen::Matrix4f>> current_to_camera_;
+  std::vector<Eigen::Matrix4f, Eigen::aligned_allocator<Eigen::Matrix4f>> current_to_old_base_;
+  std::vector<const HistoryFrame*> compared_frames_;
+};
+
+}  // namespace perception
+}  // namespace norvel

@@ -1,0 +1,47 @@
+// Settings of the dynamic cloud detector, read from its YAML file.
+#pragma once
+
+#include <string>
+
+namespace norvel {
+namespace perception {
+
+// Values of "dynamic_cloud_detector.yaml" (all under its top-level key "dynamic_cloud_detector").
+// Lengths in metres, angles in degrees.
+struct DynamicCloudDetectorConfig {
+  // Number of earlier frames kept for comparison (>= 1).
+  int history_frames{10};
+  // Only frames at least this many updates older than the current one are compared (>= 1): the
+  // most recent frames show a slow mover almost where it is now.
+  int min_frame_age{2};
+  // Angular size of one depth-image pixel at the image centre (> 0).
+  float pixel_angle_deg{1.0F};
+  // Depth tolerance: an earlier return counts as "behind" a point only when it is farther by
+  // more than depth_margin + depth_margin_per_metre * distance. Covers range noise, pixel size
+  // and the smear of a scan taken while the robot moves.
+  float depth_margin{0.2F};
+  float depth_margin_per_metre{0.05F};
+  // A point is dynamic when at least this many compared frames saw free space through it (>= 1).
+  int min_free_votes{2};
+  // Points lower than this above the floor (base z) are never called dynamic: low returns flicker
+  // between ground and obstacle and would otherwise look like motion.
+  float min_point_height{0.08F};
+  // Elevation limits of what the sensor sees, in the virtual camera frame (horizontal at 0). A
+  // pixel outside them is never observed, so its emptiness says nothing.
+  float sensor_min_elevation_deg{-7.0F};
+  float sensor_max_elevation_deg{30.0F};
+  // The region of interest the node keeps around the robot (|x| <= roi_x_max, |y| <= roi_y_max,
+  // z <= roi_z_max in the base frame). Outside it an earlier frame saw nothing, so emptiness
+  // there is not free space. roi_margin shrinks the region for that test.
+  float roi_x_max{5.0F};
+  float roi_y_max{5.0F};
+  float roi_z_max{0.666F};
+  float roi_margin{0.2F};
+
+  // Reads the file; throws std::runtime_error naming the file and the missing or malformed key
+  // or out-of-range value.
+  static DynamicCloudDetectorConfig load(const std::string& yaml_path);
+};
+
+}  // namespace perception
+}  // namespace norvel

@@ -1,0 +1,94 @@
+// Ground segmentation by line fits along azimuth segments.
+#pragma once
+
+#include <norvel/perception/ground_removal_params.hpp>
+#include <norvel/perception/point_cloud_types.hpp>
+
+#include <vector>
+
+namespace norvel {
+namespace perception {
+
+// Separates floor points from obstacle points of a cloud in the robot base frame (z up, floor
+// near z = 0).
+//
+// Method: the horizontal plane around the frame origin is cut into azimuth segments of
+// segmentation_angular_resolution radians; within point_cloud_min_range .. point_cloud_max_range
+// each segment is cut into range bins of segmentation_bin_len. The lowest point of every bin is a
+// candidate. Walking outwards along each segment, candidates are joined into ground lines
+// (height as a linear function of range) by least squares, under these rules:
+//  - a line starts only within max_height_diff_for_start_up above / _down below its reference
+//    (the floor plane z = 0 for the first line, the previous line's height after that);
+//  - a candidate extends the line when it lies within max_dist_point_groundline of the line's
+//    prediction, or, across a range gap longer than long_threshold, within
+//    max_height_diff_for_front of the line's front point; higher candidates are obstacle bottoms
+//    and are skipped; a lone candidate more than noise_nsigma residuals below is noise and
+//    skipped; a lower candidate that is not noise is a step down: the line is closed there;
+//  - a line whose slope magnitude would exceed max_slope or whose root-mean-square residual would
+//    exceed max_lsq_residual is closed, and a new line may start at the candidate; slopes below
+//    min_slope are levelled.
+// Every point is then compared with its segment's local ground height g(range): the line that
+// covers the range (within one bin), linear interpolation across gaps between lines, the nearest
+// line extended with its slope beyond the last line (this covers points beyond
+// point_cloud_max_range), and nearer than the first line a linear blend from z = 0 at the frame
+// origin (the floor under the robot) to the first line's start (this covers points inside
+// point_cloud_min_range). A point is ground when z - g is at most the tolerance:
+// z_distance_need_remove inside x_distance_need_preprocess, max_dist_point_groundline elsewhere,
+// or cam_height against the floor plane in a segment without any line. Points below the local
+// ground are ground too (floor noise is not an obstacle). Points with a non-finite coordinate go
+// to neither output; each call that meets some logs how many.
+//
+// Ownership and threading: the remover owns scratch buffers sized on first use and reused by
+// later calls, so removeGround is not reentrant: use one instance per thread.
+class RemoveGroundLineFit {
+ public:
+  // Throws std::invalid_argument naming the first value out of its domain (non-finite values,
+  // resolution or bin length <= 0, max range <= min range, negative tolerances or noise_nsigma).
+  explicit RemoveGroundLineFit(const GroundRemovalParams& params);
+  virtual ~RemoveGroundLineFit() = default;
+
+  RemoveGroundLineFit(const RemoveGroundLineFit&) = delete;
+  RemoveGroundLineFit& operator=(const RemoveGroundLineFit&) = delete;
+
+  // Appends every finite point of `in` to `obstacles` or to `ground` (input order is kept in
+  // each) and sets their width to their size and height to 1. The outputs are normally passed
+  // empty. A null pointer is logged and the call does nothing.
+  virtual void removeGround(PointCloudPtr in, PointCloudPtr obstacles, PointCloudPtr ground);
+
+  // Replaces the settings for the following calls; throws like the constructor and keeps the
+  // old settings on error. The node's run-time parameter updates take effect through this.
+  void setParams(const GroundRemovalParams& params);
+  const GroundRemovalParams& params() const { return params_; }
+
+ private:
+  // One fitted piece of a segment's ground profile: z = intercept + slope * range over
+  // [range_begin, range_end].
+  struct GroundLine {
+    float range_begin;
+    float range_end;
+    float slope;
+    float intercept;
+    float heightAt(float range) const { return intercept + slope * range; }
+  };
+
+  void fitSegmentLines(int segment);
+  float groundHeight(int segment, float range, bool& has_line) const;
+
+  GroundRemovalParams params_;
+  int segment_count_{0};
+  int bin_count_{0};
+
+  // Per input point, reused across calls: segment index (-1 for non-finite) and range.
+  std::vector<int> point_segment_;
+  std::vector<float> point_range_;
+  // Per bin (segment-major), reused across calls: lowest height and its range (NaN when empty).
+  std::vector<float> bin_lowest_z_;
+  std::vector<float> bin_lowest_range_;
+  // Ground lines of all segments, segment after segment; lines of segment s are
+  // lines_[segment_line_begin_[s] .. segment_line_begin_[s + 1]).
+  std::vector<GroundLine> lines_;
+  std::vector<int> segment_line_begin_;
+};
+
+}  // namespace perception
+}  // namespace norvel

@@ -1,0 +1,265 @@
+#include <norvel/perception/dynamic_cloud_detector.hpp>
+
+#include "logger.hpp"
+
+#include <Eigen/LU>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+namespace norvel {
+namespace perception {
+
+namespace {
+
+constexpr float kDegToRad = 0.017453292519943295F;
+// Depth images beyond this many pixels per side mean absurd settings (a pixel angle far below the
+// lidar's resolution); Init refuses them.
+constexpr int kMaxImageSide = 4096;
+constexpr float kEmpty = std::numeric_limits<float>::infinity();
+
+bool allFinite(const Eigen::Matrix4f& m) {
+  return m.allFinite();
+}
+
+DynamicCloudDetectorConfig loadOrThrow(const std::string& yaml_path) {
+  try {
+    return DynamicCloudDetectorConfig::load(yaml_path);
+  } catch (const std::exception& e) {
+    LOG_ERROR("DynamicCloudDetector: {}", e.what());
+    throw;
+  }
+}
+
+}  // namespace
+
+DynamicCloudDetector::DynamicCloudDetector(std::string yaml_path)
+    : yaml_path_(std::move(yaml_path)), config_(loadOrThrow(yaml_path_)) {}
+
+bool DynamicCloudDetector::Init(const CameraInfo& camera) {
+  initialized_ = false;
+  camera_index_ = camera.camera_index;
+  const float fx = camera.intrinsics(0, 0);
+  const float fy = camera.intrinsics(1, 1);
+  const float cx = camera.intrinsics(0, 2);
+  const float cy = camera.intrinsics(1, 2);
+  if (camera.width <= 0 || camera.height <= 0) {
+    LOG_ERROR("DynamicCloudDetector::Init: camera {} has image size {} x {}, need both > 0",
+              camera.camera_index, camera.width, camera.height);
+    return false;
+  }
+  if (!camera.intrinsics.allFinite() || !(fx > 0.0F) || !(fy > 0.0F)) {
+    LOG_ERROR(
+        "DynamicCloudDetector::Init: camera {} has unusable intrinsics fx {} fy {} cx {} cy {}",
+        camera.camera_index, fx, fy, cx, cy);
+    return false;
+  }
+  if (!allFinite(camera.camera_to_base)) {
+    LOG_ERROR("DynamicCloudDetector::Init: camera {} has a non-finite camera-to-base transform",
+              camera.camera_index);
+    return false;
+  }
+  const float focal = 1.0F / std::tan(config_.pixel_angle_deg * kDegToRad);
+  const float scale_x = focal / fx;
+  const float scale_y = focal / fy;
+  const double width = std::ceil(static_cast<double>(camera.width) * scale_x);
+  const double height = std::ceil(static_cast<double>(camera.height) * scale_y);
+  if (width > kMaxImageSide || height > kMaxImageSide) {
+    LOG_ERROR(
+        "DynamicCloudDetector::Init: camera {} would need a {} x {} depth image (limit {}); "
+        "raise pixel_angle_deg",
+        camera.camera_index, width, height, kMaxImageSide);
+    return false;
+  }
+  image_width_ = std::max(1, static_cast<int>(width));
+  image_height_ = std::max(1, static_cast<int>(height));
+  fx_ = fx * scale_x;
+  fy_ = fy * scale_y;
+  cx_ = cx * scale_x;
+  cy_ = cy * scale_y;
+  tan_min_elevation_ = std::tan(config_.sensor_min_elevation_deg * kDegToRad);
+  tan_max_elevation_ = std::tan(config_.sensor_max_elevation_deg * kDegToRad);
+  base_to_camera_ = camera.camera_to_base.inverse();
+
+  // One slot more than the compared history: the newest frame is stored while the oldest of the
+  // others is still being compared against.
+  const std::size_t pixels = static_cast<std::size_t>(image_width_) * image_height_;
+  history_.assign(static_cast<std::size_t>(config_.history_frames) + 1, HistoryFrame{});
+  for (HistoryFrame& frame : history_) {
+    frame.nearest_depth.assign(pixels, kEmpty);
+  }
+  raw_depth_.assign(pixels, kEmpty);
+  current_to_camera_.reserve(history_.size());
+  current_to_old_base_.reserve(history_.size());
+  compared_frames_.reserve(history_.size());
+  next_slot_ = 0;
+  frames_seen_ = 0;
+  initialized_ = true;
+  LOG_INFO("DynamicCloudDetector::Init: camera {} depth image {} x {} pixels, {} history frames",
+           camera.camera_index, image_width_, image_height_, config_.history_frames);
+  return true;
+}
+
+bool DynamicCloudDetector::projectToPixel(const Eigen::Vector3f& q, int& pixel) const {
+  if (!(q.z() > 0.0F)) {
+    return false;
+  }
+  const float u = fx_ * q.x() / q.z() + cx_;
+  const float v = fy_ * q.y() / q.z() + cy_;
+  if (!(u >= 0.0F && v >= 0.0F && u < static_cast<float>(image_width_) &&
+        v < static_cast<float>(image_height_))) {
+    return false;
+  }
+  pixel = static_cast<int>(v) * image_width_ + static_cast<int>(u);
+  return true;
+}
+
+void DynamicCloudDetector::renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>& cloud,
+                                            HistoryFrame& frame) {
+  std::fill(raw_depth_.begin(), raw_depth_.end(), kEmpty);
+  const Eigen::Matrix3f rotation = base_to_camera_.topLeftCorner<3, 3>();
+  const Eigen::Vector3f translation = base_to_camera_.topRightCorner<3, 1>();
+  for (const pcl::PointXYZ& p : cloud.points) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+      continue;
+    }
+    const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
+    int pixel = 0;
+    if (projectToPixel(q, pixel)) {
+      raw_depth_[pixel] = std::min(raw_depth_[pixel], q.norm());
+    }
+  }
+  // Each pixel keeps the nearest return of its 3x3 neighbourhood, so that a thin structure or a
+  // sparse scan does not leave a see-through gap next to where something was seen.
+  const int w = image_width_;
+  const int h = image_height_;
+  for (int v = 0; v < h; ++v) {
+    const int v0 = std::max(0, v - 1);
+    const int v1 = std::min(h - 1, v + 1);
+    for (int u = 0; u < w; ++u) {
+      const int u0 = std::max(0, u - 1);
+      const int u1 = std::min(w - 1, u + 1);
+      float nearest = kEmpty;
+      for (int vv = v0; vv <= v1; ++vv) {
+        const float* row = &raw_depth_[static_cast<std::size_t>(vv) * w];
+        for (int uu = u0; uu <= u1; ++uu) {
+          nearest = std::min(nearest, row[uu]);
+        }
+      }
+      frame.nearest_depth[static_cast<std::size_t>(v) * w + u] = nearest;
+    }
+  }
+}
+
+void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud,
+                                  const Eigen::Matrix4f& T_base2map, bool flag) {
+  if (!initialized_) {
+    LOG_ERROR(
+        "DynamicCloudDetector::Update: detector not initialised (Init failed or not "
+        "called); frame ignored");
+    return;
+  }
+  if (!allFinite(T_base2map)) {
+    LOG_ERROR(
+        "DynamicCloudDetector::Update: camera {} got a non-finite base-to-map pose; frame "
+        "ignored",
+        camera_index_);
+    return;
+  }
+  if (flag) {
+    for (HistoryFrame& frame : history_) {
+      frame.sequence = 0;
+    }
+  }
+  ++frames_seen_;
+  const std::uint64_t now = frames_seen_;
+
+  compared_frames_.clear();
+  current_to_camera_.clear();
+  current_to_old_base_.clear();
+  for (const HistoryFrame& frame : history_) {
+    if (frame.sequence == 0 ||
+        now - frame.sequence < static_cast<std::uint64_t>(config_.min_frame_age) ||
+        now - frame.sequence > static_cast<std::uint64_t>(config_.history_frames)) {
+      continue;
+    }
+    compared_frames_.push_back(&frame);
+    current_to_camera_.push_back(frame.map_to_camera * T_base2map);
+    current_to_old_base_.push_back(frame.map_to_base * T_base2map);
+  }
+
+  HistoryFrame& slot = history_[next_slot_];
+  next_slot_ = (next_slot_ + 1) % history_.size();
+  slot.sequence = now;
+  slot.map_to_base = T_base2map.inverse();
+  slot.map_to_camera = base_to_camera_ * slot.map_to_base;
+  if (cloud != nullptr) {
+    renderDepthImage(*cloud, slot);
+  } else {
+    std::fill(slot.nearest_depth.begin(), slot.nearest_depth.end(), kEmpty);
+  }
+}
+
+bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
+  if (compared_frames_.empty() || !std::isfinite(point.x) || !std::isfinite(point.y) ||
+      !std::isfinite(point.z) || point.z < config_.min_point_height) {
+    return false;
+  }
+  const Eigen::Vector4f p(point.x, point.y, point.z, 1.0F);
+  const float x_limit = config_.roi_x_max - config_.roi_margin;
+  const float y_limit = config_.roi_y_max - config_.roi_margin;
+  const float z_limit = config_.roi_z_max - config_.roi_margin;
+  int free_votes = 0;
+  for (std::size_t k = 0; k < compared_frames_.size(); ++k) {
+    const Eigen::Vector3f q = (current_to_camera_[k] * p).head<3>();
+    int pixel = 0;
+    if (!projectToPixel(q, pixel)) {
+      continue;  // outside that frame's view: no evidence
+    }
+    const float distance = q.norm();
+    const float nearest = compared_frames_[k]->nearest_depth[static_cast<std::size_t>(pixel)];
+    bool free = false;
+    if (nearest == kEmpty) {
+      // Nothing seen around that direction: free space only if the sensor looked there and the
+      // place lay inside the region that frame kept.
+      const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
+      const bool in_view =
+          q.y() >= tan_min_elevation_ * horizontal && q.y() <= tan_max_elevation_ * horizontal;
+      const Eigen::Vector4f old_base = current_to_old_base_[k] * p;
+      const bool in_roi = std::fabs(old_base.x()) <= x_limit &&
+                          std::fabs(old_base.y()) <= y_limit && old_base.z() <= z_limit;
+      free = in_view && in_roi;
+    } else {
+      free = nearest > distance + config_.depth_margin + config_.depth_margin_per_metre * distance;
+    }
+    if (free && ++free_votes >= config_.min_free_votes) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& cluster,
+                                       pcl::PointCloud<pcl::PointXYZ>& dynamic,
+                                       pcl::PointCloud<pcl::PointXYZ>& static_cloud) {
+  dynamic.points.reserve(dynamic.points.size() + cluster.points.size());
+  static_cloud.points.reserve(static_cloud.points.size() + cluster.points.size());
+  for (const pcl::PointXYZ& p : cluster.points) {
+    if (isDynamic(p)) {
+      dynamic.points.push_back(p);
+    } else {
+      static_cloud.points.push_back(p);
+    }
+  }
+  dynamic.width = static_cast<std::uint32_t>(dynamic.points.size());
+  dynamic.height = 1;
+  static_cloud.width = static_cast<std::uint32_t>(static_cloud.points.size());
+  static_cloud.height = 1;
+}
+
+}  // namespace perception
+}  // namespace norvel

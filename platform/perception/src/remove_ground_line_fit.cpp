@@ -1,0 +1,387 @@
+#include <norvel/perception/remove_ground_line_fit.hpp>
+
+#include "fast_atan2.hpp"
+#include "logger.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace norvel {
+namespace perception {
+
+namespace {
+
+constexpr float kPi = 3.14159265358979F;
+constexpr float kTwoPi = 6.28318530717959F;
+// Residual floor of the noise rule: a line through few, nearly collinear points would otherwise
+// call every slightly low candidate noise.
+constexpr float kMinNoiseSigma = 0.005F;
+// A line's slope is trusted (for prediction, the max_slope test and extension) only once its
+// points span this many bins; over shorter spans range noise dominates the slope.
+constexpr int kMinSlopeSpanBins = 4;
+// Upper bound on segments x bins, so that absurd settings fail loudly instead of exhausting memory.
+constexpr long kMaxBins = 1L << 24;
+
+void requireFinite(const char* name, float value) {
+  if (!std::isfinite(value)) {
+    throw std::invalid_argument(
+        fmt::format("ground removal: {} must be finite, got {}", name, value));
+  }
+}
+
+void requirePositive(const char* name, float value) {
+  if (!(value > 0.0F)) {
+    throw std::invalid_argument(fmt::format("ground removal: {} must be > 0, got {}", name, value));
+  }
+}
+
+void requireNonNegative(const char* name, float value) {
+  if (!(value >= 0.0F)) {
+    throw std::invalid_argument(
+        fmt::format("ground removal: {} must be >= 0, got {}", name, value));
+  }
+}
+
+void validate(const GroundRemovalParams& p) {
+  const float* values = &p.segmentation_angular_resolution;
+  static const char* const kNames[] = {"segmentation_angular_resolution",
+                                       "point_cloud_max_range",
+                                       "point_cloud_min_range",
+                                       "segmentation_bin_len",
+                                       "cam_height",
+                                       "max_lsq_residual",
+                                       "min_slope",
+                                       "max_slope",
+                                       "max_height_diff_for_start_up",
+                                       "max_height_diff_for_start_down",
+                                       "max_dist_point_groundline",
+                                       "long_threshold",
+                                       "max_height_diff_for_front",
+                                       "x_distance_need_preprocess",
+                                       "z_distance_need_remove",
+                                       "max_obstacle_height",
+                                       "diluting_threshold",
+                                       "noise_nsigma"};
+  for (int i = 0; i < 18; ++i) {
+    requireFinite(kNames[i], values[i]);
+  }
+  requirePositive("segmentation_angular_resolution", p.segmentation_angular_resolution);
+  requirePositive("segmentation_bin_len", p.segmentation_bin_len);
+  requireNonNegative("point_cloud_min_range", p.point_cloud_min_range);
+  if (!(p.point_cloud_max_range > p.point_cloud_min_range)) {
+    throw std::invalid_argument(fmt::format(
+        "ground removal: point_cloud_max_range must be > point_cloud_min_range, got {} <= {}",
+        p.point_cloud_max_range, p.point_cloud_min_range));
+  }
+  requireNonNegative("cam_height", p.cam_height);
+  requireNonNegative("max_lsq_residual", p.max_lsq_residual);
+  requireNonNegative("min_slope", p.min_slope);
+  requireNonNegative("max_slope", p.max_slope);
+  requireNonNegative("max_height_diff_for_start_up", p.max_height_diff_for_start_up);
+  requireNonNegative("max_height_diff_for_start_down", p.max_height_diff_for_start_down);
+  requireNonNegative("max_dist_point_groundline", p.max_dist_point_groundline);
+  requireNonNegative("long_threshold", p.long_threshold);
+  requireNonNegative("max_height_diff_for_front", p.max_height_diff_for_front);
+  requireNonNegative("x_distance_need_preprocess", p.x_distance_need_preprocess);
+  requireNonNegative("z_distance_need_remove", p.z_distance_need_remove);
+  requireNonNegative("diluting_threshold", p.diluting_threshold);
+  requireNonNegative("noise_nsigma", p.noise_nsigma);
+  const long segments = static_cast<long>(std::ceil(kTwoPi / p.segmentation_angular_resolution));
+  const long bins = static_cast<long>(
+      std::ceil((p.point_cloud_max_range - p.point_cloud_min_range) / p.segmentation_bin_len));
+  if (segments * bins > kMaxBins) {
+    throw std::invalid_argument(fmt::format(
+        "ground removal: {} segments x {} range bins exceed the limit of {} bins; raise "
+        "segmentation_angular_resolution or segmentation_bin_len",
+        segments, bins, kMaxBins));
+  }
+}
+
+// Running least-squares fit of z = a + b * r.
+struct LineAccumulator {
+  int count{0};
+  double sum_r{0.0};
+  double sum_z{0.0};
+  double sum_rr{0.0};
+  double sum_rz{0.0};
+  double sum_zz{0.0};
+  float first_range{0.0F};
+  float last_range{0.0F};
+  float last_z{0.0F};
+
+  void add(float r, float z) {
+    if (count == 0) {
+      first_range = r;
+    }
+    ++count;
+    sum_r += r;
+    sum_z += z;
+    sum_rr += static_cast<double>(r) * r;
+    sum_rz += static_cast<double>(r) * z;
+    sum_zz += static_cast<double>(z) * z;
+    last_range = r;
+    last_z = z;
+  }
+
+  float span() const { return last_range - first_range; }
+  float meanZ() const { return static_cast<float>(sum_z / count); }
+
+  // Slope and intercept; a level line through the mean when the slope is not yet trustworthy.
+  void solve(float min_span, float min_slope, float& slope, float& intercept) const {
+    slope = 0.0F;
+    intercept = meanZ();
+    if (count < 2 || span() < min_span) {
+      return;
+    }
+    const double n = count;
+    const double denominator = n * sum_rr - sum_r * sum_r;
+    if (denominator <= 0.0) {
+      return;
+    }
+    const double b = (n * sum_rz - sum_r * sum_z) / denominator;
+    if (std::fabs(b) < min_slope) {
+      return;
+    }
+    slope = static_cast<float>(b);
+    intercept = static_cast<float>((sum_z - b * sum_r) / n);
+  }
+
+  float rmsResidual(float slope, float intercept) const {
+    // Sum of (z - a - b r)^2 expanded into the accumulated moments.
+    const double a = intercept;
+    const double b = slope;
+    const double sse = sum_zz - 2.0 * a * sum_z - 2.0 * b * sum_rz + count * a * a +
+                       2.0 * a * b * sum_r + b * b * sum_rr;
+    return static_cast<float>(std::sqrt(std::max(0.0, sse) / count));
+  }
+};
+
+}  // namespace
+
+RemoveGroundLineFit::RemoveGroundLineFit(const GroundRemovalParams& params) {
+  setParams(params);
+}
+
+void RemoveGroundLineFit::setParams(const GroundRemovalParams& params) {
+  validate(params);
+  params_ = params;
+  segment_count_ = static_cast<int>(std::ceil(kTwoPi / params_.segmentation_angular_resolution));
+  bin_count_ =
+      static_cast<int>(std::ceil((params_.point_cloud_max_range - params_.point_cloud_min_range) /
+                                 params_.segmentation_bin_len));
+  const std::size_t bins = static_cast<std::size_t>(segment_count_) * bin_count_;
+  bin_lowest_z_.assign(bins, std::numeric_limits<float>::quiet_NaN());
+  bin_lowest_range_.assign(bins, 0.0F);
+  segment_line_begin_.assign(static_cast<std::size_t>(segment_count_) + 1, 0);
+  lines_.clear();
+}
+
+void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles,
+                                       PointCloudPtr ground) {
+  if (in == nullptr || obstacles == nullptr || ground == nullptr) {
+    LOG_ERROR("removeGround: {} cloud pointer is null; nothing done",
+              in == nullptr ? "input" : (obstacles == nullptr ? "obstacle" : "ground"));
+    return;
+  }
+  const auto& points = in->points;
+  const std::size_t n = points.size();
+  point_segment_.resize(n);
+  point_range_.resize(n);
+  std::fill(bin_lowest_z_.begin(), bin_lowest_z_.end(), std::numeric_limits<float>::quiet_NaN());
+
+  const float inverse_resolution = 1.0F / params_.segmentation_angular_resolution;
+  const float inverse_bin_len = 1.0F / params_.segmentation_bin_len;
+  const float min_range = params_.point_cloud_min_range;
+  const float max_range = params_.point_cloud_max_range;
+  std::size_t non_finite = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const pcl::PointXYZ& p = points[i];
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+      point_segment_[i] = -1;
+      ++non_finite;
+      continue;
+    }
+    const float range = std::sqrt(p.x * p.x + p.y * p.y);
+    const float azimuth = detail::fastAtan2(p.y, p.x) + kPi;
+    const int segment =
+        std::min(static_cast<int>(azimuth * inverse_resolution), segment_count_ - 1);
+    point_segment_[i] = segment;
+    point_range_[i] = range;
+    if (range < min_range || range >= max_range || p.z > params_.max_obstacle_height) {
+      continue;
+    }
+    const int bin =
+        std::min(static_cast<int>((range - min_range) * inverse_bin_len), bin_count_ - 1);
+    const std::size_t cell = static_cast<std::size_t>(segment) * bin_count_ + bin;
+    // NaN compares false, so an empty bin takes the first point.
+    if (!(p.z >= bin_lowest_z_[cell])) {
+      bin_lowest_z_[cell] = p.z;
+      bin_lowest_range_[cell] = range;
+    }
+  }
+  if (non_finite > 0) {
+    LOG_ERROR("removeGround: skipped {} of {} points with a non-finite coordinate", non_finite, n);
+  }
+
+  lines_.clear();
+  for (int segment = 0; segment < segment_count_; ++segment) {
+    segment_line_begin_[segment] = static_cast<int>(lines_.size());
+    fitSegmentLines(segment);
+  }
+  segment_line_begin_[segment_count_] = static_cast<int>(lines_.size());
+
+  obstacles->points.reserve(obstacles->points.size() + n);
+  ground->points.reserve(ground->points.size() + n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const int segment = point_segment_[i];
+    if (segment < 0) {
+      continue;
+    }
+    const pcl::PointXYZ& p = points[i];
+    const float range = point_range_[i];
+    bool has_line = false;
+    const float ground_z = groundHeight(segment, range, has_line);
+    float tolerance = has_line ? params_.max_dist_point_groundline : params_.cam_height;
+    if (range < params_.x_distance_need_preprocess) {
+      tolerance = params_.z_distance_need_remove;
+    }
+    if (p.z - ground_z <= tolerance && p.z <= params_.max_obstacle_height) {
+      ground->points.push_back(p);
+    } else {
+      obstacles->points.push_back(p);
+    }
+  }
+  obstacles->width = static_cast<std::uint32_t>(obstacles->points.size());
+  obstacles->height = 1;
+  ground->width = static_cast<std::uint32_t>(ground->points.size());
+  ground->height = 1;
+}
+
+void RemoveGroundLineFit::fitSegmentLines(int segment) {
+  const GroundRemovalParams& p = params_;
+  const float min_span = kMinSlopeSpanBins * p.segmentation_bin_len;
+  const std::size_t first_cell = static_cast<std::size_t>(segment) * bin_count_;
+
+  LineAccumulator line;
+  bool has_previous = false;
+  GroundLine previous{0.0F, 0.0F, 0.0F, 0.0F};
+
+  auto close_line = [&]() {
+    if (line.count == 0) {
+      return;
+    }
+    float slope = 0.0F;
+    float intercept = 0.0F;
+    line.solve(min_span, p.min_slope, slope, intercept);
+    previous = GroundLine{line.first_range, line.last_range, slope, intercept};
+    lines_.push_back(previous);
+    has_previous = true;
+    line = LineAccumulator{};
+  };
+  // True when the next candidate after `bin` lies on the line again, so that a low candidate at
+  // `bin` stands alone.
+  auto isolatedBelow = [&](std::size_t cell0, int bin, float slope, float intercept) {
+    for (int next = bin + 1; next < bin_count_; ++next) {
+      const float next_z = bin_lowest_z_[cell0 + next];
+      if (!std::isnan(next_z)) {
+        const float next_r = bin_lowest_range_[cell0 + next];
+        return std::fabs(next_z - (intercept + slope * next_r)) <= p.max_dist_point_groundline;
+      }
+    }
+    return false;
+  };
+  auto try_start = [&](float r, float z) {
+    const float reference = has_previous ? previous.heightAt(r) : 0.0F;
+    const float rise = z - reference;
+    if (rise <= p.max_height_diff_for_start_up && rise >= -p.max_height_diff_for_start_down) {
+      line.add(r, z);
+    }
+  };
+
+  for (int bin = 0; bin < bin_count_; ++bin) {
+    const float z = bin_lowest_z_[first_cell + bin];
+    if (std::isnan(z)) {
+      continue;
+    }
+    const float r = bin_lowest_range_[first_cell + bin];
+    if (line.count == 0) {
+      try_start(r, z);
+      continue;
+    }
+    if (r - line.last_range < p.diluting_threshold) {
+      continue;
+    }
+    float slope = 0.0F;
+    float intercept = 0.0F;
+    line.solve(min_span, p.min_slope, slope, intercept);
+    const float deviation = z - (intercept + slope * r);
+    const float sigma = std::max(line.rmsResidual(slope, intercept), kMinNoiseSigma);
+    if (deviation < -p.noise_nsigma * sigma && isolatedBelow(first_cell, bin, slope, intercept)) {
+      continue;  // a lone spurious return below the floor, not a step down
+    }
+    const bool long_gap = r - line.last_range > p.long_threshold;
+    const bool fits = long_gap ? std::fabs(z - line.last_z) <= p.max_height_diff_for_front
+                               : std::fabs(deviation) <= p.max_dist_point_groundline;
+    if (!fits) {
+      if (deviation > 0.0F) {
+        continue;  // the bottom of an obstacle standing on this floor
+      }
+      close_line();
+      try_start(r, z);
+      continue;
+    }
+    LineAccumulator extended = line;
+    extended.add(r, z);
+    float new_slope = 0.0F;
+    float new_intercept = 0.0F;
+    extended.solve(min_span, p.min_slope, new_slope, new_intercept);
+    if (std::fabs(new_slope) > p.max_slope ||
+        extended.rmsResidual(new_slope, new_intercept) > p.max_lsq_residual) {
+      close_line();
+      try_start(r, z);
+      continue;
+    }
+    line = extended;
+  }
+  close_line();
+}
+
+float RemoveGroundLineFit::groundHeight(int segment, float range, bool& has_line) const {
+  const int begin = segment_line_begin_[segment];
+  const int end = segment_line_begin_[segment + 1];
+  has_line = begin < end;
+  if (!has_line) {
+    return 0.0F;
+  }
+  const float reach = params_.segmentation_bin_len;
+  const GroundLine& first = lines_[begin];
+  if (range < first.range_begin - reach) {
+    // Nearer than any fitted floor: blend from the floor plane under the robot (z = 0 at the
+    // frame origin) to the first line, so a gentle slope seen ahead carries over.
+    const float start = first.heightAt(first.range_begin);
+    return first.range_begin > 0.0F ? start * (range / first.range_begin) : start;
+  }
+  for (int i = begin; i < end; ++i) {
+    const GroundLine& line = lines_[i];
+    if (range <= line.range_end + reach) {
+      if (range >= line.range_begin - reach) {
+        return line.heightAt(range);
+      }
+      // In the gap between the previous line and this one.
+      const GroundLine& before = lines_[i - 1];
+      const float from = before.heightAt(before.range_end);
+      const float to = line.heightAt(line.range_begin);
+      const float t = (range - before.range_end) / (line.range_begin - before.range_end);
+      return from + t * (to - from);
+    }
+  }
+  return lines_[end - 1].heightAt(range);
+}
+
+}  // namespace perception
+}  // namespace norvel
