@@ -212,7 +212,8 @@ bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
   const Eigen::Vector4f p(point.x, point.y, point.z, 1.0F);
   const float x_limit = config_.roi_x_max - config_.roi_margin;
   const float y_limit = config_.roi_y_max - config_.roi_margin;
-  const float z_limit = config_.roi_z_max - config_.roi_margin;
+  // No margin on the height cut: a level robot sees the same heights from every pose.
+  const float z_limit = config_.roi_z_max;
   int free_votes = 0;
   for (std::size_t k = 0; k < compared_frames_.size(); ++k) {
     const Eigen::Vector3f q = (current_to_camera_[k] * p).head<3>();

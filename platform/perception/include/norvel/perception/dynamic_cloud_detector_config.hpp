@@ -32,7 +32,8 @@ struct DynamicCloudDetectorConfig {
   float sensor_max_elevation_deg{30.0F};
   // The region of interest the node keeps around the robot (|x| <= roi_x_max, |y| <= roi_y_max,
   // z <= roi_z_max in the base frame). Outside it an earlier frame saw nothing, so emptiness
-  // there is not free space. roi_margin shrinks the region for that test.
+  // there is not free space. roi_margin shrinks the region in x and y for that test
+  // (the robot's motion during a scan blurs where that edge was).
   float roi_x_max{5.0F};
   float roi_y_max{5.0F};
   float roi_z_max{0.666F};

@@ -1,0 +1,192 @@
+#include <norvel/perception/dynamic_cloud_detector.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "synthetic_scan.hpp"
+
+namespace {
+
+using norvel::perception::CameraInfo;
+using norvel::perception::DynamicCloudDetector;
+using perception_test::Box;
+using perception_test::Pose;
+
+// The node's default virtual camera: azimuths 0..90 degrees (looking at 45), 1280 x 800, at the
+// lidar 0.3 m above the base; rows of the rotation (-s 0 c), (c 0 s), (0 1 0).
+CameraInfo defaultCamera() {
+  CameraInfo info;
+  info.width = 1280;
+  info.height = 800;
+  info.intrinsics << 640.0F, 0.0F, 640.0F, 0.0F, 220.98F, 400.0F, 0.0F, 0.0F, 1.0F;
+  const float c = std::cos(perception_test::kPi / 4.0F);
+  const float s = std::sin(perception_test::kPi / 4.0F);
+  info.camera_to_base << -s, 0, c, 0, c, 0, s, 0, 0, 1, 0, perception_test::kLidarHeight, 0, 0, 0,
+      1;
+  return info;
+}
+
+// What the detector sees: the camera's obstacle points (ROI, above 5 cm; the floor is the
+// ground remover's business), with the object id of each.
+struct Frame {
+  pcl::PointCloud<pcl::PointXYZ>::Ptr cloud = std::make_shared<pcl::PointCloud<pcl::PointXYZ>>();
+  std::vector<int> ids;
+};
+
+Frame obstacleFrame(const Pose& pose, const std::vector<Box>& boxes) {
+  Frame f;
+  for (const auto& hit : perception_test::scan(pose, boxes, 0.0F, 90.0F, 0.5F)) {
+    if (hit.id >= 0 && hit.point.z > 0.05F && perception_test::insideRoi(hit.point)) {
+      f.cloud->points.push_back(hit.point);
+      f.ids.push_back(hit.id);
+    }
+  }
+  return f;
+}
+
+// Dynamic share per object id over one frame.
+struct Shares {
+  int moving_total{0};
+  int moving_dynamic{0};
+  int static_total{0};
+  int static_dynamic{0};
+};
+
+Shares divide(DynamicCloudDetector& detector, const Frame& frame, int moving_id) {
+  Shares s;
+  for (std::size_t i = 0; i < frame.cloud->size(); ++i) {
+    const bool dynamic = detector.isDynamic(frame.cloud->points[i]);
+    if (frame.ids[i] == moving_id) {
+      ++s.moving_total;
+      s.moving_dynamic += dynamic ? 1 : 0;
+    } else {
+      ++s.static_total;
+      s.static_dynamic += dynamic ? 1 : 0;
+    }
+  }
+  return s;
+}
+
+// A room corner in front of the camera: a wall across x = 4.5, another across y = 4.5, a
+// cabinet and a pillar, in map coordinates. Id 9 is reserved for the walker.
+std::vector<Box> room() {
+  return {{{4.5F, -6.0F, 0.0F}, {4.7F, 6.0F, 2.0F}, 1},
+          {{-6.0F, 4.5F, 0.0F}, {4.7F, 4.7F, 2.0F}, 2},
+          {{2.0F, 0.8F, 0.0F}, {2.6F, 1.2F, 0.9F}, 3},
+          {{1.2F, 2.5F, 0.0F}, {1.4F, 2.7F, 2.0F}, 4}};
+}
+
+TEST(DynamicCloudDetector, TellsAWalkerFromStaticStructureWhileTheRobotDrivesAndTurns) {
+  DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+  ASSERT_TRUE(detector.Init(defaultCamera()));
+  Shares total;
+  for (int k = 0; k < 40; ++k) {
+    // The robot drives at 0.5 m/s and turns at 10 degrees/s; the walker crosses at 1 m/s.
+    const Pose pose{0.05F * k - 1.0F, -0.5F, 0.0175F * k};
+    std::vector<Box> boxes = room();
+    const float walker_y = -0.5F + 0.1F * k;
+    boxes.push_back({{3.0F, walker_y, 0.0F}, {3.3F, walker_y + 0.45F, 1.7F}, 9});
+    const Frame frame = obstacleFrame(pose, boxes);
+    detector.Update(frame.cloud, pose.baseToMap(), false);
+    if (k >= 12) {
+      const Shares s = divide(detector, frame, 9);
+      total.moving_total += s.moving_total;
+      total.moving_dynamic += s.moving_dynamic;
+      total.static_total += s.static_total;
+      total.static_dynamic += s.static_dynamic;
+    }
+  }
+  ASSERT_GT(total.moving_total, 200);
+  ASSERT_GT(total.static_total, 2000);
+  EXPECT_GE(total.moving_dynamic, total.moving_total * 85 / 100);
+  EXPECT_LE(total.static_dynamic, total.static_total / 100);
+}
+
+TEST(DynamicCloudDetector, KeepsNewlyVisibleAndBrieflyOccludedStructureStatic) {
+  DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+  ASSERT_TRUE(detector.Init(defaultCamera()));
+  // A standing screen hides part of the wall for the first frames and is then taken away; the
+  // robot also turns from facing away (the room outside the camera) towards the room.
+  for (int k = 0; k < 20; ++k) {
+    const Pose pose{0.0F, 0.0F, k < 5 ? -1.6F : 0.0F};
+    std::vector<Box> boxes = room();
+    if (k < 12) {
+      boxes.push_back({{2.8F, 1.5F, 0.0F}, {3.0F, 3.5F, 1.5F}, 5});
+    }
+    const Frame frame = obstacleFrame(pose, boxes);
+    detector.Update(frame.cloud, pose.baseToMap(), false);
+    if (k >= 5) {
+      SCOPED_TRACE(k);
+      const Shares s = divide(detector, frame, -1);
+      EXPECT_EQ(s.static_dynamic, 0) << "of " << s.static_total;
+    }
+  }
+}
+
+TEST(DynamicCloudDetector, SplitsClustersAndRefusesBadSetup) {
+  const std::string dir = ::testing::TempDir();
+  auto write = [&](const std::string& name, const std::string& text) {
+    const std::string path = dir + "/" + name;
+    std::ofstream(path) << text;
+    return path;
+  };
+  EXPECT_THROW(DynamicCloudDetector(dir + "/does_not_exist.yaml"), std::runtime_error);
+  EXPECT_THROW(DynamicCloudDetector(write("broken.yaml", "dynamic_cloud_detector: [1, 2\n")),
+               std::runtime_error);
+  EXPECT_THROW(DynamicCloudDetector(write("no_section.yaml", "other: 1\n")), std::runtime_error);
+  EXPECT_THROW(
+      DynamicCloudDetector(write("type.yaml", "dynamic_cloud_detector:\n  history_frames: many\n")),
+      std::runtime_error);
+  EXPECT_THROW(
+      DynamicCloudDetector(write("range.yaml", "dynamic_cloud_detector:\n  min_free_votes: 0\n")),
+      std::runtime_error);
+  DynamicCloudDetector partial(
+      write("partial.yaml", "dynamic_cloud_detector:\n  history_frames: 4\n"));
+  EXPECT_EQ(partial.config().history_frames, 4);
+  EXPECT_EQ(partial.config().min_free_votes, 2) << "absent keys keep their defaults";
+
+  DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+  CameraInfo bad = defaultCamera();
+  bad.width = 0;
+  EXPECT_FALSE(detector.Init(bad));
+  bad = defaultCamera();
+  bad.intrinsics(0, 0) = std::nanf("");
+  EXPECT_FALSE(detector.Init(bad));
+
+  // Uninitialised, every point is static; updates are ignored without harm.
+  pcl::PointCloud<pcl::PointXYZ> cluster;
+  cluster.points = {{2.0F, 2.0F, 0.3F}, {2.0F, 2.1F, std::nanf("")}};
+  detector.Update(nullptr, Eigen::Matrix4f::Identity(), false);
+  pcl::PointCloud<pcl::PointXYZ> dynamic;
+  pcl::PointCloud<pcl::PointXYZ> static_cloud;
+  detector.DivideCloud(cluster, dynamic, static_cloud);
+  EXPECT_EQ(dynamic.size(), 0U);
+  EXPECT_EQ(static_cloud.size(), 2U);
+
+  // A point in front of the wall, where three earlier frames saw only the wall behind it:
+  // dynamic; a non-finite pose is ignored; `flag` clears the history.
+  ASSERT_TRUE(detector.Init(defaultCamera()));
+  const std::vector<Box> wall = {room()[0]};
+  for (int k = 0; k < 3; ++k) {
+    detector.Update(obstacleFrame({}, wall).cloud, Eigen::Matrix4f::Identity(), false);
+  }
+  Eigen::Matrix4f broken = Eigen::Matrix4f::Identity();
+  broken(0, 3) = std::nanf("");
+  detector.Update(obstacleFrame({}, wall).cloud, broken, false);
+  detector.Update(obstacleFrame({}, wall).cloud, Eigen::Matrix4f::Identity(), false);
+  dynamic.clear();
+  static_cloud.clear();
+  detector.DivideCloud(cluster, dynamic, static_cloud);
+  EXPECT_EQ(dynamic.size(), 1U);
+  EXPECT_EQ(static_cloud.size(), 1U);
+  EXPECT_EQ(dynamic.width, 1U);
+  detector.Update(obstacleFrame({}, wall).cloud, Eigen::Matrix4f::Identity(), true);
+  EXPECT_FALSE(detector.isDynamic(cluster.points[0]));
+}
+
+}  // namespace

@@ -1,0 +1,238 @@
+#include <norvel/perception/remove_ground_line_fit.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "synthetic_scan.hpp"
+
+namespace {
+
+using norvel::perception::GroundRemovalParams;
+using norvel::perception::PointCloud;
+using norvel::perception::PointCloudPtr;
+using norvel::perception::RemoveGroundLineFit;
+
+struct Labelled {
+  PointCloudPtr cloud = std::make_shared<PointCloud>();
+  std::vector<bool> is_ground;
+  void add(float x, float y, float z, bool ground) {
+    cloud->points.emplace_back(x, y, z);
+    is_ground.push_back(ground);
+  }
+};
+
+// Runs the remover and counts how many labelled floor points came out as ground and how many
+// labelled obstacle points as obstacles. Outputs keep input order, so the labels are matched by
+// walking the input and the two outputs together.
+struct Outcome {
+  int floor_total{0};
+  int floor_as_ground{0};
+  int obstacle_total{0};
+  int obstacle_as_obstacle{0};
+};
+
+Outcome classify(const GroundRemovalParams& params, const Labelled& scene) {
+  RemoveGroundLineFit remover(params);
+  auto obstacles = std::make_shared<PointCloud>();
+  auto ground = std::make_shared<PointCloud>();
+  remover.removeGround(scene.cloud, obstacles, ground);
+  EXPECT_EQ(obstacles->size() + ground->size(), scene.cloud->size());
+  Outcome o;
+  std::size_t g = 0;
+  for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
+    const auto& p = scene.cloud->points[i];
+    const bool came_as_ground = g < ground->size() && ground->points[g].x == p.x &&
+                                ground->points[g].y == p.y && ground->points[g].z == p.z;
+    if (came_as_ground) {
+      ++g;
+    }
+    if (scene.is_ground[i]) {
+      ++o.floor_total;
+      o.floor_as_ground += came_as_ground ? 1 : 0;
+    } else {
+      ++o.obstacle_total;
+      o.obstacle_as_obstacle += came_as_ground ? 0 : 1;
+    }
+  }
+  EXPECT_EQ(g, ground->size()) << "ground output is not an ordered subset of the input";
+  return o;
+}
+
+// Points on a floor profile z = floor(r) over the first quadrant, with obstacle posts standing on
+// it whose points start `post_clearance` above the floor.
+template <typename FloorFn>
+Labelled profileScene(FloorFn floor, float post_clearance, unsigned seed) {
+  Labelled scene;
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> noise(0.0F, 0.004F);
+  for (float az = 0.01F; az < 1.56F; az += 0.02F) {
+    for (float r = 0.5F; r < 6.0F; r += 0.04F) {
+      scene.add(r * std::cos(az), r * std::sin(az), floor(r) + noise(rng), true);
+    }
+  }
+  // Posts every 0.4 rad at ranges 1.5, 3 and 4.5 m, each a small vertical column of points.
+  for (float az = 0.2F; az < 1.56F; az += 0.4F) {
+    for (float r : {1.5F, 3.0F, 4.5F}) {
+      for (float h = post_clearance; h < 0.6F; h += 0.03F) {
+        for (float dr = 0.0F; dr < 0.1F; dr += 0.03F) {
+          scene.add((r + dr) * std::cos(az), (r + dr) * std::sin(az), floor(r + dr) + h, false);
+        }
+      }
+    }
+  }
+  return scene;
+}
+
+TEST(RemoveGroundLineFit, SeparatesFloorFromObstaclesOnVariousFloors) {
+  const GroundRemovalParams defaults;
+  {
+    SCOPED_TRACE("ray-cast room: level floor seen only beyond the fitted range, boxes");
+    using perception_test::Box;
+    const std::vector<Box> boxes = {{{2.0F, 0.5F, 0.0F}, {2.4F, 0.9F, 0.5F}, 1},
+                                    {{0.8F, 3.0F, 0.0F}, {1.2F, 3.3F, 0.3F}, 2},
+                                    {{3.5F, 3.5F, 0.0F}, {4.5F, 4.0F, 1.0F}, 3}};
+    Labelled scene;
+    for (const auto& hit : perception_test::scan({}, boxes, 0.0F, 90.0F, 0.25F)) {
+      // Box returns within 5 cm of the floor are neither required as ground nor as obstacle.
+      if (perception_test::insideRoi(hit.point) && (hit.id == -1 || hit.point.z > 0.05F)) {
+        scene.add(hit.point.x, hit.point.y, hit.point.z, hit.id == -1);
+      }
+    }
+    const Outcome o = classify(defaults, scene);
+    ASSERT_GT(o.floor_total, 1000);
+    ASSERT_GT(o.obstacle_total, 300);
+    EXPECT_EQ(o.floor_as_ground, o.floor_total);
+    EXPECT_EQ(o.obstacle_as_obstacle, o.obstacle_total);
+  }
+  {
+    SCOPED_TRACE("floor rising 3 cm per metre: 16 cm high at 5.5 m, far above a flat-floor rule");
+    const Labelled scene = profileScene([](float r) { return 0.03F * r; }, 0.07F, 1);
+    const Outcome o = classify(defaults, scene);
+    EXPECT_GE(o.floor_as_ground, o.floor_total * 99 / 100);
+    EXPECT_GE(o.obstacle_as_obstacle, o.obstacle_total * 99 / 100);
+  }
+  {
+    SCOPED_TRACE("step 8 cm down at 1.2 m: posts on the lower floor reach only 1 cm below z = 0");
+    const Labelled scene = profileScene([](float r) { return r < 1.2F ? 0.0F : -0.08F; }, 0.07F, 2);
+    const Outcome o = classify(defaults, scene);
+    EXPECT_GE(o.floor_as_ground, o.floor_total * 99 / 100);
+    EXPECT_GE(o.obstacle_as_obstacle, o.obstacle_total * 99 / 100);
+  }
+  {
+    SCOPED_TRACE("lone returns far below the floor neither become obstacles nor break the lines");
+    Labelled scene = profileScene([](float r) { return 0.02F * r; }, 0.07F, 3);
+    for (float az = 0.1F; az < 1.5F; az += 0.3F) {
+      scene.add(1.0F * std::cos(az), 1.0F * std::sin(az), -0.3F, true);
+    }
+    const Outcome o = classify(defaults, scene);
+    EXPECT_GE(o.floor_as_ground, o.floor_total * 99 / 100);
+    EXPECT_GE(o.obstacle_as_obstacle, o.obstacle_total * 99 / 100);
+  }
+}
+
+TEST(RemoveGroundLineFit, HandlesDegenerateInput) {
+  RemoveGroundLineFit remover(GroundRemovalParams{});
+  auto run = [&](const PointCloudPtr& in, std::size_t& obstacles_out, std::size_t& ground_out) {
+    auto obstacles = std::make_shared<PointCloud>();
+    auto ground = std::make_shared<PointCloud>();
+    remover.removeGround(in, obstacles, ground);
+    obstacles_out = obstacles->size();
+    ground_out = ground->size();
+    EXPECT_EQ(obstacles->width, obstacles->size());
+    EXPECT_EQ(ground->height, 1U);
+  };
+  std::size_t obstacles = 0;
+  std::size_t ground = 0;
+  {
+    SCOPED_TRACE("empty cloud");
+    run(std::make_shared<PointCloud>(), obstacles, ground);
+    EXPECT_EQ(obstacles + ground, 0U);
+  }
+  {
+    SCOPED_TRACE("non-finite points are dropped, the others classified");
+    auto in = std::make_shared<PointCloud>();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    in->points = {{nan, 1.0F, 0.0F},
+                  {1.0F, inf, 0.0F},
+                  {1.0F, 1.0F, -inf},
+                  {1.0F, 1.0F, 0.0F},
+                  {1.0F, 1.2F, 0.4F}};
+    run(in, obstacles, ground);
+    EXPECT_EQ(ground, 1U);
+    EXPECT_EQ(obstacles, 1U);
+  }
+  {
+    SCOPED_TRACE("single points: on the floor, and high up");
+    auto in = std::make_shared<PointCloud>();
+    in->points = {{3.0F, 0.5F, 0.01F}};
+    run(in, obstacles, ground);
+    EXPECT_EQ(ground, 1U);
+    in->points = {{3.0F, 0.5F, 0.3F}};
+    run(in, obstacles, ground);
+    EXPECT_EQ(obstacles, 1U);
+  }
+  {
+    SCOPED_TRACE("null pointers leave the outputs untouched");
+    auto out = std::make_shared<PointCloud>();
+    EXPECT_NO_THROW(remover.removeGround(nullptr, out, out));
+    EXPECT_NO_THROW(remover.removeGround(std::make_shared<PointCloud>(), nullptr, out));
+    EXPECT_TRUE(out->empty());
+  }
+  {
+    SCOPED_TRACE("a million points, all floor");
+    auto in = std::make_shared<PointCloud>();
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> xy(-5.0F, 5.0F);
+    std::uniform_real_distribution<float> z(-0.01F, 0.01F);
+    in->points.resize(1000000);
+    for (auto& p : in->points) {
+      p = pcl::PointXYZ(xy(rng), xy(rng), z(rng));
+    }
+    run(in, obstacles, ground);
+    EXPECT_EQ(ground, in->size());
+    EXPECT_EQ(obstacles, 0U);
+  }
+}
+
+TEST(RemoveGroundLineFit, RejectsSettingsOutOfTheirDomain) {
+  auto with = [](auto change) {
+    GroundRemovalParams p;
+    change(p);
+    return p;
+  };
+  EXPECT_THROW(RemoveGroundLineFit(with([](auto& p) { p.segmentation_bin_len = 0.0F; })),
+               std::invalid_argument);
+  EXPECT_THROW(
+      RemoveGroundLineFit(with([](auto& p) { p.segmentation_angular_resolution = -1.0F; })),
+      std::invalid_argument);
+  EXPECT_THROW(RemoveGroundLineFit(with([](auto& p) { p.point_cloud_max_range = 0.4F; })),
+               std::invalid_argument);
+  EXPECT_THROW(RemoveGroundLineFit(with([](auto& p) { p.noise_nsigma = std::nanf(""); })),
+               std::invalid_argument);
+  EXPECT_THROW(RemoveGroundLineFit(with([](auto& p) { p.max_dist_point_groundline = -0.1F; })),
+               std::invalid_argument);
+  EXPECT_THROW(
+      RemoveGroundLineFit(with([](auto& p) { p.segmentation_angular_resolution = 1e-6F; })),
+      std::invalid_argument);
+
+  RemoveGroundLineFit remover(GroundRemovalParams{});
+  EXPECT_THROW(remover.setParams(with([](auto& p) { p.point_cloud_min_range = 5.0F; })),
+               std::invalid_argument);
+  EXPECT_FLOAT_EQ(remover.params().point_cloud_min_range, 0.45F);
+  remover.setParams(with([](auto& p) { p.cam_height = 0.3F; }));
+  auto in = std::make_shared<PointCloud>();
+  in->points = {{3.0F, 0.5F, 0.2F}};
+  auto obstacles = std::make_shared<PointCloud>();
+  auto ground = std::make_shared<PointCloud>();
+  remover.removeGround(in, obstacles, ground);
+  EXPECT_EQ(ground->size(), 1U)
+      << "alone in its segment, a 20 cm point is floor under a 30 cm flat-floor tolerance";
+}
+
+}  // namespace
