@@ -1,0 +1,369 @@
+// Quality and speed figures of the perception library on simulated scenarios, next to a
+// baseline built from PCL's standard components (RANSAC plane + Euclidean clustering) on the
+// same camera clouds in the same run.
+//
+// Usage: perception_figures [max_frames_per_scenario] [scenario.yaml ...]
+// Without scenarios it runs every scenario shipped in tools/scenarios.
+#include <lidar_sim/lidar_simulator.hpp>
+#include <lidar_sim/scenario.hpp>
+#include <norvel/perception/cloud_cluster.hpp>
+#include <norvel/perception/dynamic_cloud_detector.hpp>
+#include <norvel/perception/remove_ground_line_fit.hpp>
+
+#include <pcl/ModelCoefficients.h>
+#include <pcl/PointIndices.h>
+#include <pcl/search/kdtree.h>
+#include <pcl/segmentation/extract_clusters.h>
+#include <pcl/segmentation/sac_segmentation.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "camera_cloud.hpp"
+
+namespace {
+
+using norvel::perception::PointCloud;
+using norvel::perception::PointCloudPtr;
+using perception_bench::CameraCloud;
+using Clock = std::chrono::steady_clock;
+
+constexpr float kDynamicRatio = 0.7F;  // the node's default split thresholds
+constexpr float kStaticRatio = 0.3F;
+
+double msSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Point coordinates as a key, to find a returned point's input index.
+struct PointKey {
+  std::uint32_t x, y, z;
+  bool operator==(const PointKey& o) const { return x == o.x && y == o.y && z == o.z; }
+};
+struct PointKeyHash {
+  std::size_t operator()(const PointKey& k) const {
+    return (static_cast<std::size_t>(k.x) * 73856093U) ^
+           (static_cast<std::size_t>(k.y) * 19349663U) ^
+           (static_cast<std::size_t>(k.z) * 83492791U);
+  }
+};
+PointKey keyOf(const pcl::PointXYZ& p) {
+  PointKey k{};
+  std::memcpy(&k.x, &p.x, 4);
+  std::memcpy(&k.y, &p.y, 4);
+  std::memcpy(&k.z, &p.z, 4);
+  return k;
+}
+
+// What a pipeline says about one camera cloud, per input index.
+struct Result {
+  std::vector<bool> ground;
+  std::vector<int> cluster;   // -1: not in any reported cluster
+  std::vector<bool> dynamic;  // only meaningful where cluster >= 0
+};
+
+struct Figures {
+  long tp_ground{0}, fp_ground{0}, fn_ground{0};
+  long obstacle_total{0}, obstacle_kept{0};
+  long clustered{0}, cluster_majority{0};
+  std::map<std::pair<long, int>, long> object_cluster_points;  // (frame*1000+object, cluster)
+  std::map<long, long> object_points;
+  long tp_dyn{0}, fp_dyn{0}, fn_dyn{0}, static_total{0};
+  double ms_ground{0}, ms_cluster{0}, ms_dynamic{0};
+  long frames{0};
+  long points{0};
+
+  void add(const CameraCloud& in, const Result& r, long frame_key) {
+    ++frames;
+    points += static_cast<long>(in.truth.size());
+    std::map<int, std::map<int, long>> cluster_objects;
+    for (std::size_t i = 0; i < in.truth.size(); ++i) {
+      const auto& t = in.truth[i];
+      const bool truly_ground = t.label == lidar_sim::PointLabel::kGround;
+      tp_ground += (r.ground[i] && truly_ground) ? 1 : 0;
+      fp_ground += (r.ground[i] && !truly_ground) ? 1 : 0;
+      fn_ground += (!r.ground[i] && truly_ground) ? 1 : 0;
+      if (!truly_ground && in.cloud->points[i].z > 0.05F) {
+        ++obstacle_total;
+        obstacle_kept += r.ground[i] ? 0 : 1;
+      }
+      if (truly_ground) {
+        continue;
+      }
+      const long object = frame_key * 100000 + t.object_id;
+      ++object_points[object];
+      if (r.cluster[i] >= 0) {
+        ++cluster_objects[r.cluster[i]][t.object_id];
+        ++object_cluster_points[{object, r.cluster[i]}];
+        // Moving agents against static structure; standing agents are left out.
+        const bool is_static = t.label == lidar_sim::PointLabel::kStatic;
+        if (t.moving || is_static) {
+          static_total += is_static ? 1 : 0;
+          tp_dyn += (r.dynamic[i] && t.moving) ? 1 : 0;
+          fp_dyn += (r.dynamic[i] && is_static) ? 1 : 0;
+          fn_dyn += (!r.dynamic[i] && t.moving) ? 1 : 0;
+        }
+      }
+    }
+    for (const auto& c : cluster_objects) {
+      long total = 0;
+      long best = 0;
+      for (const auto& o : c.second) {
+        total += o.second;
+        best = std::max(best, o.second);
+      }
+      clustered += total;
+      cluster_majority += best;
+    }
+  }
+
+  void print(const char* name) const {
+    auto f1 = [](long tp, long fp, long fn) {
+      return tp == 0 ? 0.0 : 2.0 * tp / (2.0 * tp + fp + fn);
+    };
+    // Completeness: per object, the share of its points in its largest cluster.
+    std::map<long, long> best_share;
+    for (const auto& e : object_cluster_points) {
+      best_share[e.first.first] = std::max(best_share[e.first.first], e.second);
+    }
+    long complete = 0;
+    long object_total = 0;
+    for (const auto& o : object_points) {
+      object_total += o.second;
+      complete += best_share.count(o.first) != 0 ? best_share.at(o.first) : 0;
+    }
+    std::printf(
+        "  %-9s ground P %.4f R %.4f F1 %.4f | obstacle>5cm recall %.4f | cluster purity "
+        "%.4f completeness %.4f | dynamic F1 %.4f (P %.4f R %.4f) false-dynamic %.4f%% | "
+        "ms/frame ground %.3f cluster %.3f dynamic %.3f total %.3f\n",
+        name, tp_ground / double(std::max(1L, tp_ground + fp_ground)),
+        tp_ground / double(std::max(1L, tp_ground + fn_ground)),
+        f1(tp_ground, fp_ground, fn_ground), obstacle_kept / double(std::max(1L, obstacle_total)),
+        cluster_majority / double(std::max(1L, clustered)),
+        complete / double(std::max(1L, object_total)), f1(tp_dyn, fp_dyn, fn_dyn),
+        tp_dyn / double(std::max(1L, tp_dyn + fp_dyn)),
+        tp_dyn / double(std::max(1L, tp_dyn + fn_dyn)),
+        100.0 * fp_dyn / double(std::max(1L, static_total)), ms_ground / frames,
+        ms_cluster / frames, ms_dynamic / frames, (ms_ground + ms_cluster + ms_dynamic) / frames);
+  }
+};
+
+// Splits clusters as the node does: whole cluster by the dynamic share, per point in between.
+void splitClusters(norvel::perception::DynamicCloudDetector& detector,
+                   const std::vector<PointCloudPtr>& clusters,
+                   const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of,
+                   Result& r) {
+  for (std::size_t c = 0; c < clusters.size(); ++c) {
+    PointCloud dynamic;
+    PointCloud static_cloud;
+    detector.DivideCloud(*clusters[c], dynamic, static_cloud);
+    const float ratio =
+        static_cast<float>(dynamic.size()) / static_cast<float>(clusters[c]->size());
+    if (ratio > kDynamicRatio || ratio < kStaticRatio) {
+      for (const auto& p : clusters[c]->points) {
+        r.dynamic[index_of.at(keyOf(p))] = ratio > kDynamicRatio;
+      }
+    } else {
+      for (const auto& p : dynamic.points) {
+        r.dynamic[index_of.at(keyOf(p))] = true;
+      }
+    }
+  }
+}
+
+struct OurPipeline {
+  norvel::perception::RemoveGroundLineFit remover{norvel::perception::GroundRemovalParams{}};
+  norvel::perception::CloudCluster clusterer{norvel::perception::CloudClusterPara{}};
+  std::unique_ptr<norvel::perception::DynamicCloudDetector> detector;
+
+  void run(const CameraCloud& in, const Eigen::Matrix4f& base_to_map, Figures& fig, Result& r,
+           const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
+    auto obstacles = std::make_shared<PointCloud>();
+    auto ground = std::make_shared<PointCloud>();
+    auto t0 = Clock::now();
+    remover.removeGround(in.cloud, obstacles, ground);
+    fig.ms_ground += msSince(t0);
+    for (const auto& p : ground->points) {
+      r.ground[index_of.at(keyOf(p))] = true;
+    }
+    t0 = Clock::now();
+    std::vector<PointCloudPtr> clusters;
+    int count = 0;
+    clusterer.obstacleCluster(obstacles, count, clusters);
+    fig.ms_cluster += msSince(t0);
+    for (std::size_t c = 0; c < clusters.size(); ++c) {
+      for (const auto& p : clusters[c]->points) {
+        r.cluster[index_of.at(keyOf(p))] = static_cast<int>(c);
+      }
+    }
+    t0 = Clock::now();
+    detector->Update(obstacles, base_to_map, false);
+    splitClusters(*detector, clusters, index_of, r);
+    fig.ms_dynamic += msSince(t0);
+  }
+};
+
+struct PclBaseline {
+  std::unique_ptr<norvel::perception::DynamicCloudDetector> detector;
+
+  void run(const CameraCloud& in, const Eigen::Matrix4f& base_to_map, Figures& fig, Result& r,
+           const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
+    auto t0 = Clock::now();
+    pcl::PointIndices inliers;
+    pcl::ModelCoefficients coefficients;
+    if (in.cloud->size() >= 3) {
+      pcl::SACSegmentation<pcl::PointXYZ> sac;
+      sac.setModelType(pcl::SACMODEL_PERPENDICULAR_PLANE);
+      sac.setAxis(Eigen::Vector3f::UnitZ());
+      sac.setEpsAngle(0.15);
+      sac.setMethodType(pcl::SAC_RANSAC);
+      sac.setDistanceThreshold(0.045);
+      sac.setMaxIterations(100);
+      sac.setInputCloud(in.cloud);
+      sac.segment(inliers, coefficients);
+    }
+    auto obstacles = std::make_shared<PointCloud>();
+    std::vector<bool> is_inlier(in.cloud->size(), false);
+    for (int i : inliers.indices) {
+      is_inlier[static_cast<std::size_t>(i)] = true;
+    }
+    for (std::size_t i = 0; i < in.cloud->size(); ++i) {
+      if (!is_inlier[i]) {
+        obstacles->points.push_back(in.cloud->points[i]);
+      }
+    }
+    obstacles->width = static_cast<std::uint32_t>(obstacles->size());
+    obstacles->height = 1;
+    fig.ms_ground += msSince(t0);
+    for (std::size_t i = 0; i < in.cloud->size(); ++i) {
+      r.ground[i] = is_inlier[i];
+    }
+    t0 = Clock::now();
+    std::vector<PointCloudPtr> clusters;
+    if (!obstacles->empty()) {
+      auto tree = std::make_shared<pcl::search::KdTree<pcl::PointXYZ>>();
+      tree->setInputCloud(obstacles);
+      std::vector<pcl::PointIndices> cluster_indices;
+      pcl::EuclideanClusterExtraction<pcl::PointXYZ> ec;
+      ec.setClusterTolerance(0.2);  // about the grid's reach: 0.15 m cells, 3 x 3 kernel
+      ec.setMinClusterSize(3);
+      ec.setSearchMethod(tree);
+      ec.setInputCloud(obstacles);
+      ec.extract(cluster_indices);
+      for (const auto& ci : cluster_indices) {
+        auto cluster = std::make_shared<PointCloud>();
+        for (int i : ci.indices) {
+          cluster->points.push_back(obstacles->points[static_cast<std::size_t>(i)]);
+        }
+        clusters.push_back(cluster);
+      }
+    }
+    fig.ms_cluster += msSince(t0);
+    for (std::size_t c = 0; c < clusters.size(); ++c) {
+      for (const auto& p : clusters[c]->points) {
+        r.cluster[index_of.at(keyOf(p))] = static_cast<int>(c);
+      }
+    }
+    t0 = Clock::now();
+    detector->Update(obstacles, base_to_map, false);
+    splitClusters(*detector, clusters, index_of, r);
+    fig.ms_dynamic += msSince(t0);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long max_frames = 200;
+  std::vector<std::string> scenarios;
+  if (argc > 1) {
+    max_frames = std::strtol(argv[1], nullptr, 10);
+  }
+  for (int i = 2; i < argc; ++i) {
+    scenarios.emplace_back(argv[i]);
+  }
+  if (scenarios.empty()) {
+    for (const char* name : {"office_crossing", "corridor", "crowded_hall", "standing_person"}) {
+      scenarios.push_back(std::string(PERCEPTION_SCENARIO_DIR) + "/" + name + ".yaml");
+    }
+  }
+  Figures ours_all;
+  Figures pcl_all;
+  for (const std::string& path : scenarios) {
+    const lidar_sim::Scenario scenario = lidar_sim::loadScenario(path);
+    lidar_sim::LidarSimulator simulator(scenario);
+    const Eigen::Matrix4f lidar_to_base = scenario.lidar.mount.matrix().cast<float>();
+    // Four cameras around the robot, each the node's default 90-degree camera turned.
+    std::vector<norvel::perception::CameraInfo> cameras;
+    std::vector<OurPipeline> ours(4);
+    std::vector<PclBaseline> pcl_runs(4);
+    for (int c = 0; c < 4; ++c) {
+      const float start = static_cast<float>(c * M_PI / 2);
+      cameras.push_back(perception_bench::makeCamera(start, start + static_cast<float>(M_PI / 2),
+                                                     lidar_to_base, c));
+      ours[c].detector =
+          std::make_unique<norvel::perception::DynamicCloudDetector>(PERCEPTION_YAML);
+      ours[c].detector->Init(cameras[c]);
+      pcl_runs[c].detector =
+          std::make_unique<norvel::perception::DynamicCloudDetector>(PERCEPTION_YAML);
+      pcl_runs[c].detector->Init(cameras[c]);
+    }
+    Figures ours_fig;
+    Figures pcl_fig;
+    lidar_sim::SimulatedFrame frame;
+    CameraCloud camera_cloud;
+    const long frames = std::min<long>(max_frames, simulator.frameCount());
+    double floor_z_sum = 0.0;
+    long floor_count = 0;
+    for (long k = 0; k < frames; ++k) {
+      simulator.simulateFrame(static_cast<std::uint32_t>(k), frame);
+      const Eigen::Matrix4f base_to_map = frame.map_to_base.matrix().cast<float>();
+      for (int c = 0; c < 4; ++c) {
+        perception_bench::prepareCameraCloud(frame, cameras[c], camera_cloud);
+        std::unordered_map<PointKey, std::size_t, PointKeyHash> index_of;
+        index_of.reserve(camera_cloud.cloud->size());
+        for (std::size_t i = 0; i < camera_cloud.cloud->size(); ++i) {
+          index_of.emplace(keyOf(camera_cloud.cloud->points[i]), i);
+          if (camera_cloud.truth[i].label == lidar_sim::PointLabel::kGround) {
+            floor_z_sum += camera_cloud.cloud->points[i].z;
+            ++floor_count;
+          }
+        }
+        const std::size_t n = camera_cloud.cloud->size();
+        Result r{std::vector<bool>(n, false), std::vector<int>(n, -1), std::vector<bool>(n, false)};
+        ours[c].run(camera_cloud, base_to_map, ours_fig, r, index_of);
+        ours_fig.add(camera_cloud, r, k * 4 + c);
+        ours_all.add(camera_cloud, r, k * 4 + c);
+        Result b{std::vector<bool>(n, false), std::vector<int>(n, -1), std::vector<bool>(n, false)};
+        pcl_runs[c].run(camera_cloud, base_to_map, pcl_fig, b, index_of);
+        pcl_fig.add(camera_cloud, b, k * 4 + c);
+        pcl_all.add(camera_cloud, b, k * 4 + c);
+      }
+    }
+    ours_all.ms_ground += ours_fig.ms_ground;
+    ours_all.ms_cluster += ours_fig.ms_cluster;
+    ours_all.ms_dynamic += ours_fig.ms_dynamic;
+    pcl_all.ms_ground += pcl_fig.ms_ground;
+    pcl_all.ms_cluster += pcl_fig.ms_cluster;
+    pcl_all.ms_dynamic += pcl_fig.ms_dynamic;
+    std::printf("%s: %ld frames x 4 cameras, %.0f points per camera cloud, mean floor z %.4f m\n",
+                scenario.name.c_str(), frames,
+                ours_fig.points / double(std::max(1L, ours_fig.frames)),
+                floor_z_sum / double(std::max(1L, floor_count)));
+    ours_fig.print("ours");
+    pcl_fig.print("pcl");
+  }
+  std::printf("all scenarios:\n");
+  ours_all.print("ours");
+  pcl_all.print("pcl");
+  return 0;
+}
