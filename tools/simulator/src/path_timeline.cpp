@@ -25,31 +25,21 @@ PathTimeline::PathTimeline(const PathSpec& spec)
       turn_rate_(spec.turn_rate) {
   const std::vector<Waypoint>& points = spec.waypoints;
   position_ = Eigen::Vector2d(points.front().x, points.front().y);
-  // The first heading is that of the first drive; a looping route starts as if it had just
-  // closed its loop, so that every lap is identical.
+  // The route starts heading along its first drive. A looping route ends each lap by turning
+  // back to that heading, so that every lap is identical.
   yaw_ = spec.initial_yaw;
   const std::size_t count = points.size();
   const std::size_t legs = loop_ ? count : count - 1;
   auto point = [&](std::size_t i) {
     return Eigen::Vector2d(points[i % count].x, points[i % count].y);
   };
-  if (loop_) {
-    for (std::size_t i = count; i-- > 0;) {
-      const Eigen::Vector2d from = point(i);
-      const Eigen::Vector2d to = point(i + 1);
-      if ((to - from).norm() > 1e-9) {
-        yaw_ = headingOf(from, to);
-        break;
-      }
-    }
-  } else {
-    for (std::size_t i = 0; i + 1 < count; ++i) {
-      if ((point(i + 1) - point(i)).norm() > 1e-9) {
-        yaw_ = headingOf(point(i), point(i + 1));
-        break;
-      }
+  for (std::size_t i = 0; i < legs; ++i) {
+    if ((point(i + 1) - point(i)).norm() > 1e-9) {
+      yaw_ = headingOf(point(i), point(i + 1));
+      break;
     }
   }
+  const double first_heading = yaw_;
   for (std::size_t i = 0; i < legs; ++i) {
     appendStand(points[i].wait);
     const Eigen::Vector2d to = point(i + 1);
@@ -58,7 +48,9 @@ PathTimeline::PathTimeline(const PathSpec& spec)
       appendDrive(to);
     }
   }
-  if (!loop_) {
+  if (loop_) {
+    appendTurnTo(first_heading);
+  } else {
     appendStand(points.back().wait);
   }
   cycle_duration_ = nextStart();
@@ -129,7 +121,11 @@ PathState PathTimeline::at(double time) const {
   double local = time - start_delay_;
   double distance_offset = 0.0;
   if (local < 0.0) {
-    local = 0.0;
+    // Still waiting to set off: where the route starts, at rest.
+    PathState state;
+    state.position = segments_.front().from;
+    state.yaw = wrapAngle(segments_.front().yaw_from);
+    return state;
   }
   if (loop_ && cycle_duration_ > 0.0) {
     const double laps = std::floor(local / cycle_duration_);

@@ -114,8 +114,8 @@ struct LidarSpec {
   // Rosette: points per frame, two prisms' rates (Hz, signed), the cone's half-angle and axis
   // elevation, the axis' azimuth rate (Hz; 0 keeps it looking along +x), laser count.
   int points_per_frame{20000};
-  double prism_rate_1{121.6};
-  double prism_rate_2{-77.7};
+  double prism_rate_1{1873.3};
+  double prism_rate_2{-1413.7};
   double cone_half_angle{0.0};
   double cone_elevation{0.0};
   double azimuth_rate{10.03};

@@ -1,0 +1,145 @@
+// Scenario loading: defaults and presets as documented, and one clear error per kind of mistake.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "lidar_sim/lidar_simulator.hpp"
+#include "lidar_sim/scenario.hpp"
+
+namespace lidar_sim {
+namespace {
+
+Scenario parse(const std::string& text) {
+  return parseScenario(YAML::Load(text), "test.yaml");
+}
+
+std::string errorOf(const std::string& text) {
+  try {
+    parse(text);
+  } catch (const ScenarioError& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+TEST(ScenarioTest, DefaultsAndPresets) {
+  const Scenario empty = parse("{}");
+  EXPECT_EQ(empty.frame_ids.base, "base_footprint");
+  EXPECT_EQ(empty.frame_ids.lidar, "3d_lidar_link");
+  EXPECT_EQ(empty.lidar.pattern, ScanPatternType::kSpinning);
+  EXPECT_EQ(empty.lidar.vertical_angles.size(), 16U);
+  EXPECT_NEAR(empty.lidar.mount.translation().z(), 0.3, 1e-12);
+  EXPECT_TRUE(empty.lidar.mount.linear().isIdentity(1e-12));
+  ASSERT_EQ(empty.robot.path.waypoints.size(), 1U);
+
+  const Scenario livox = parse("lidar: {preset: livox, points_per_frame: 50000}");
+  EXPECT_EQ(livox.lidar.pattern, ScanPatternType::kRosette);
+  EXPECT_EQ(livox.lidar.points_per_frame, 50000);
+
+  const LidarSpec spinning32 = lidarPreset("spinning32");
+  ASSERT_EQ(spinning32.vertical_angles.size(), 32U);
+  EXPECT_NEAR(spinning32.vertical_angles.front(), -25.0 * M_PI / 180.0, 1e-12);
+  EXPECT_NEAR(spinning32.vertical_angles.back(), 15.0 * M_PI / 180.0, 1e-12);
+
+  // Upside down: the sensor's up is the base's down.
+  const Scenario flipped = parse("lidar: {mount: {xyz: [0.1, 0, 0.5], rpy_deg: [180, 0, 0]}}");
+  const Eigen::Vector3d up = flipped.lidar.mount.linear() * Eigen::Vector3d::UnitZ();
+  EXPECT_NEAR(up.z(), -1.0, 1e-12);
+  // Yawed 90 degrees: the sensor's x is the base's y.
+  const Scenario yawed = parse("lidar: {mount: {rpy_deg: [0, 0, 90]}}");
+  EXPECT_NEAR((yawed.lidar.mount.linear() * Eigen::Vector3d::UnitX()).y(), 1.0, 1e-12);
+
+  const Scenario room = parse("walls: [{rectangle: [0, 0, 4, 2], thickness: 0.2}]");
+  ASSERT_EQ(room.walls.size(), 4U);
+  EXPECT_NEAR(room.walls[0].from.x(), -0.1, 1e-12);  // inner faces on the rectangle
+}
+
+TEST(ScenarioTest, MistakesNameTheKey) {
+  const struct {
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"frames: abc", "frames: expected an integer, got 'abc'"},
+      {"frames: 0", "frames: must lie in [1, 1000000]"},
+      {"seed: -1", "seed: expected an integer"},
+      {"flor: {}", "flor: unknown key"},
+      {"lidar: {preset: sonar}", "lidar.preset: unknown lidar preset 'sonar'"},
+      {"lidar: {max_range: 0.05}", "lidar.max_range: must exceed min_range"},
+      {"lidar: {dropout_probability: 1.5}", "lidar.dropout_probability: must lie in [0, 1)"},
+      {"lidar: {mount: {xyz: [0, 0]}}", "lidar.mount.xyz: expected a sequence of 3 numbers"},
+      {"lidar: {vertical_angles_deg: [1, x]}", "lidar.vertical_angles_deg[1]: expected a number"},
+      {"lidar: [1, 2]", "lidar: expected a mapping of keys"},
+      {"people: [{height: 1.7}]", "people[0].path: required key is missing"},
+      {"people: [{path: [[0, 0], [1]]}]", "people[0].path[1]: expected a waypoint"},
+      {"people: [{path: [[0, 0]], height: 3.0}]", "people[0].height: must lie in [1, 2.2]"},
+      {"people: {path: [[0, 0]]}", "people: expected a sequence"},
+      {"movers: [{class: truck, path: [[0, 0]]}]", "movers[0].class: unknown mover 'truck'"},
+      {"walls: [{from: [0, 0], to: [0, 0]}]", "walls[0].to: a wall needs two distinct end points"},
+      {"robot: {path: [[0, 0], [1, 0]], speed: 2.0}", "robot.speed: must be <= 1 m/s"},
+      {"objects: [{shape: sofa, x: 0, y: 0}]", "objects[0].shape: unknown shape 'sofa'"},
+      {"objects: [{x: 0}]", "objects[0].y: required key is missing"},
+      {"floor: {bumps: [{x: 1, y: 0, height: 0.5}]}", "floor.bumps[0].height: must lie in"},
+      {"floor: {slope: [0.5, 0]}", "floor.slope: a floor steeper than 0.2"},
+      {"scatter: [{count: 2, area: [1, 1, 0, 0]}]", "scatter[0].area: expected [xmin"},
+  };
+  for (const auto& c : cases) {
+    const std::string message = errorOf(c.text);
+    EXPECT_NE(message.find(c.expected), std::string::npos)
+        << "input: " << c.text << "\nmessage: " << message;
+    EXPECT_EQ(message.rfind("test.yaml", 0), 0U) << "names the file: " << message;
+  }
+}
+
+TEST(ScenarioTest, BrokenFiles) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "lidar_sim_scenario";
+  std::filesystem::create_directories(dir);
+  const std::string broken = (dir / "broken.yaml").string();
+  std::ofstream(broken) << "name: x\npeople: [1, 2\n";
+  const std::string list = (dir / "list.yaml").string();
+  std::ofstream(list) << "- a\n- b\n";
+  const struct {
+    std::string path;
+    const char* expected;
+  } cases[] = {{broken, "not valid YAML"},
+               {list, "expected a mapping"},
+               {(dir / "missing.yaml").string(), "cannot open"}};
+  for (const auto& c : cases) {
+    try {
+      loadScenario(c.path);
+      ADD_FAILURE() << c.path << " loaded";
+    } catch (const ScenarioError& error) {
+      const std::string message = error.what();
+      EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+      EXPECT_NE(message.find(c.path), std::string::npos) << message;
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// The shipped scenes are meant for a detector looking 5 m around the robot: each must put a
+// person inside that square while the robot drives.
+TEST(ScenarioTest, ShippedScenariosShowPeopleNearTheRobot) {
+  for (const char* name : {"office_crossing", "corridor", "crowded_hall", "standing_person"}) {
+    const Scenario scenario = loadScenario(std::string(SCENARIO_DIR) + "/" + name + ".yaml");
+    EXPECT_GE(scenario.frames, 200) << name;
+    LidarSimulator simulator(scenario);
+    int frames_with_person = 0;
+    for (std::uint32_t k = 0; k < 200; k += 40) {
+      const SimulatedFrame frame = simulator.simulateFrame(k);
+      bool person_near = false;
+      for (const ObjectBox& box : frame.boxes) {
+        person_near = person_near || (box.object_class == ObjectClass::kPerson &&
+                                      std::abs(box.x) <= 5.0 && std::abs(box.y) <= 5.0);
+      }
+      frames_with_person += person_near ? 1 : 0;
+    }
+    EXPECT_GE(frames_with_person, 4) << name;
+  }
+}
+
+}  // namespace
+}  // namespace lidar_sim
