@@ -1,0 +1,3 @@
+#pragma once
+
+#include "rclcpp/exceptions/exceptions.hpp"

@@ -1,0 +1,3 @@
+#pragma once
+
+#include "rclcpp/subscription_options.hpp"

@@ -1,0 +1,151 @@
+#include "rclcpp/context.hpp"
+
+#include <algorithm>
+
+#include "rclcpp/logging.hpp"
+
+namespace rclcpp {
+namespace {
+
+// Registry of live contexts for the signal handler; holds weak references only.
+std::mutex& registry_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::vector<std::weak_ptr<Context>>& registry() {
+  static std::vector<std::weak_ptr<Context>> contexts;
+  return contexts;
+}
+
+void register_context(const Context::SharedPtr& context) {
+  std::lock_guard<std::mutex> lock(registry_mutex());
+  auto& contexts = registry();
+  contexts.erase(std::remove_if(contexts.begin(), contexts.end(),
+                                [](const std::weak_ptr<Context>& c) { return c.expired(); }),
+                 contexts.end());
+  for (const auto& weak : contexts) {
+    if (weak.lock() == context) {
+      return;
+    }
+  }
+  contexts.push_back(context);
+}
+
+}  // namespace
+
+Context::Context()
+    : graph_(std::make_shared<ros2_core::TopicGraph>([](const std::string& warning) {
+        RCLCPP_WARN(rclcpp::get_logger("rclcpp"), "%s", warning.c_str());
+      })) {}
+
+Context::~Context() = default;
+
+void Context::init(int argc, char const* const* argv, const InitOptions& init_options) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc && argv != nullptr; ++i) {
+    if (argv[i] != nullptr) {
+      arguments.emplace_back(argv[i]);
+    }
+  }
+  // Parse before taking the lock: a bad command line leaves the context untouched.
+  detail::RosArguments parsed = detail::parse_ros_arguments(arguments);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (valid_) {
+      throw ContextAlreadyInitialized();
+    }
+    arguments_ = std::move(parsed);
+    init_options_ = init_options;
+    shutdown_reason_.clear();
+    valid_ = true;
+  }
+  if (arguments_.log_level) {
+    rclcpp::get_logger("rclcpp").set_level(*arguments_.log_level);
+  }
+  register_context(shared_from_this());
+}
+
+bool Context::is_valid() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return valid_;
+}
+
+const InitOptions& Context::get_init_options() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return init_options_;
+}
+
+std::string Context::shutdown_reason() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return shutdown_reason_;
+}
+
+bool Context::shutdown(const std::string& reason) {
+  std::vector<OnShutdownCallback> callbacks;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!valid_) {
+      return false;
+    }
+    valid_ = false;
+    shutdown_reason_ = reason;
+    for (const auto& entry : on_shutdown_callbacks_) {
+      callbacks.push_back(entry.second);
+    }
+  }
+  shutdown_signal_.notify_all();
+  // Called without the lock so that a callback may use the context.
+  for (const auto& callback : callbacks) {
+    callback();
+  }
+  return true;
+}
+
+OnShutdownCallbackHandle Context::add_on_shutdown_callback(OnShutdownCallback callback) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  OnShutdownCallbackHandle handle{next_callback_id_++};
+  on_shutdown_callbacks_.emplace(handle.id, std::move(callback));
+  return handle;
+}
+
+bool Context::remove_on_shutdown_callback(const OnShutdownCallbackHandle& handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return on_shutdown_callbacks_.erase(handle.id) != 0;
+}
+
+bool Context::sleep_for(const std::chrono::nanoseconds& nanoseconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!valid_) {
+    return false;
+  }
+  return !shutdown_signal_.wait_for(lock, nanoseconds, [this] { return !valid_; });
+}
+
+const detail::RosArguments& Context::get_global_arguments() const {
+  return arguments_;
+}
+
+const std::vector<std::string>& Context::get_unparsed_ros_arguments() const {
+  return arguments_.unparsed;
+}
+
+std::vector<Context::SharedPtr> get_contexts() {
+  std::lock_guard<std::mutex> lock(registry_mutex());
+  std::vector<Context::SharedPtr> result;
+  for (const auto& weak : registry()) {
+    if (auto context = weak.lock()) {
+      result.push_back(context);
+    }
+  }
+  return result;
+}
+
+namespace contexts {
+
+DefaultContext::SharedPtr get_global_default_context() {
+  static DefaultContext::SharedPtr context = std::make_shared<DefaultContext>();
+  return context;
+}
+
+}  // namespace contexts
+}  // namespace rclcpp
