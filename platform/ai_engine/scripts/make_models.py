@@ -34,6 +34,7 @@ class Pillars(nn.Module):
         self.ny = ny
         self.channels = channels
         self.num_classes = num_classes
+        self.stride = stride
         self.fail_below = fail_below
         self.check_intensity = fail_below != 0.0
         self.encoder = nn.Linear(num_feature, channels)
@@ -62,9 +63,15 @@ class Pillars(nn.Module):
         canvas = torch.zeros(self.channels, self.ny * self.nx, dtype=voxels.dtype)
         canvas.index_put_((torch.arange(self.channels).unsqueeze(1), cells.unsqueeze(0)),
                           pillar_features.t())
-        grid = self.block(canvas.view(1, self.channels, self.ny, self.nx))
+        canvas = canvas.view(1, self.channels, self.ny, self.nx)
+        grid = self.block(canvas)
+        # Untrained weights score every cell alike; lifting the cells that hold points makes the
+        # boxes land where the cloud is, so that the detector's output can be exercised.
+        occupied_cells = (canvas.abs().sum(dim=1, keepdim=True) > 0).to(canvas.dtype)
+        occupied_cells = torch.nn.functional.max_pool2d(occupied_cells, self.stride, self.stride)
         return {
-            "cls_score": self.per_anchor(self.cls_head(grid), self.num_classes),
+            "cls_score": self.per_anchor(self.cls_head(grid) + 6.0 * occupied_cells,
+                                         self.num_classes),
             "bbox_pred": self.per_anchor(self.box_head(grid), 7),
             "dir_cls_pred": self.per_anchor(self.dir_head(grid), 2),
         }
