@@ -90,7 +90,8 @@ void LidarSimulator::simulateFrame(std::uint32_t index, SimulatedFrame& frame) {
   std::int64_t step_end = -1;
   Eigen::Isometry3d map_to_lidar = Eigen::Isometry3d::Identity();
   RayHit hit;
-  for (const Beam& beam : beams_) {
+  for (std::size_t b = 0; b < beams_.size(); ++b) {
+    const Beam& beam = beams_[b];
     if (static_cast<std::int64_t>(beam.offset_ns) >= step_end) {
       // Move the world to the middle of the step this beam falls in.
       const std::int64_t step_start = beam.offset_ns / step_ns * step_ns;
@@ -98,6 +99,22 @@ void LidarSimulator::simulateFrame(std::uint32_t index, SimulatedFrame& frame) {
       const double time = frame_time + (static_cast<double>(step_start) + step_ns / 2.0) * 1e-9;
       scene_->moveTo(time);
       map_to_lidar = robotPose(time) * lidar.mount;
+      // The step's beams fit in a cone; only bodies near it can be hit.
+      std::size_t end = b;
+      Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+      while (end < beams_.size() && static_cast<std::int64_t>(beams_[end].offset_ns) < step_end) {
+        sum += beams_[end].direction;
+        ++end;
+      }
+      if (sum.norm() > 1e-6) {
+        const Eigen::Vector3d axis = sum.normalized();
+        double min_cos = 1.0;
+        for (std::size_t i = b; i < end; ++i) {
+          min_cos = std::min(min_cos, axis.dot(beams_[i].direction));
+        }
+        scene_->restrictToCone(map_to_lidar.translation(), map_to_lidar.linear() * axis,
+                               std::acos(std::clamp(min_cos, -1.0, 1.0)) + 1e-6);
+      }
     }
     // Draw both numbers for every beam so that one beam's fate never shifts another's noise.
     const double noise = range_noise(rng) * lidar.range_noise_sigma;

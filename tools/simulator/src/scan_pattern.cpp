@@ -58,35 +58,58 @@ void RosettePattern::beamsForFrame(std::uint32_t frame_index, std::vector<Beam>&
   const double frame_start = static_cast<double>(frame_index) * spec_.frame_period;
   // Each prism deflects by half the cone angle, so together they reach its rim.
   const double half = spec_.cone_half_angle / 2.0;
-  const double w1 = 2.0 * M_PI * spec_.prism_rate_1;
-  const double w2 = 2.0 * M_PI * spec_.prism_rate_2;
-  const double w_axis = 2.0 * M_PI * spec_.azimuth_rate;
+  // Rotating angles: prism 1, prism 2, cone axis azimuth. The frame start's share is reduced
+  // modulo a turn separately, to keep precision over long recordings.
+  const double rates[3] = {2.0 * M_PI * spec_.prism_rate_1, 2.0 * M_PI * spec_.prism_rate_2,
+                           2.0 * M_PI * spec_.azimuth_rate};
+  double start_angle[3];
+  double step_cos[3];
+  double step_sin[3];
+  for (int r = 0; r < 3; ++r) {
+    start_angle[r] = std::fmod(rates[r] * frame_start, 2.0 * M_PI);
+    step_cos[r] = std::cos(rates[r] * step_ns * 1e-9);
+    step_sin[r] = std::sin(rates[r] * step_ns * 1e-9);
+  }
+  const double cos_elevation = std::cos(spec_.cone_elevation);
+  const double sin_elevation = std::sin(spec_.cone_elevation);
+  const double laser_centre = (spec_.lasers - 1) / 2.0;
+  // Angles advance by a fixed rotation per beam; exact values every few hundred beams keep the
+  // rounding drift of the recurrence far below a micro-radian.
+  constexpr std::size_t kResync = 512;
+  double c[3] = {1.0, 1.0, 1.0};
+  double s[3] = {0.0, 0.0, 0.0};
   beams.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
     const double offset_ns = static_cast<double>(i) * step_ns;
-    // Frame-relative part kept separate from the frame start to hold precision over long runs.
-    const double t_local = offset_ns * 1e-9;
-    const double a1 = std::fmod(w1 * frame_start, 2.0 * M_PI) + w1 * t_local;
-    const double a2 = std::fmod(w2 * frame_start, 2.0 * M_PI) + w2 * t_local;
-    const double u = half * (std::cos(a1) + std::cos(a2));  // azimuth-wise deflection
+    if (i % kResync == 0) {
+      for (int r = 0; r < 3; ++r) {
+        const double angle = start_angle[r] + rates[r] * offset_ns * 1e-9;
+        c[r] = std::cos(angle);
+        s[r] = std::sin(angle);
+      }
+    } else {
+      for (int r = 0; r < 3; ++r) {
+        const double next_c = c[r] * step_cos[r] - s[r] * step_sin[r];
+        s[r] = s[r] * step_cos[r] + c[r] * step_sin[r];
+        c[r] = next_c;
+      }
+    }
     const int laser = static_cast<int>(i % static_cast<std::size_t>(spec_.lasers));
-    const double v = half * (std::sin(a1) + std::sin(a2)) +
-                     (laser - (spec_.lasers - 1) / 2.0) * spec_.laser_spacing;
-    // Deflection (u, v) as angle from the axis and direction around it.
-    const double off_axis = std::hypot(u, v);
-    const double around = std::atan2(v, u);
-    const Eigen::Vector3d local(std::cos(off_axis), std::sin(off_axis) * std::cos(around),
-                                std::sin(off_axis) * std::sin(around));
-    const double elevation = spec_.cone_elevation;
-    const double azimuth = std::fmod(w_axis * frame_start, 2.0 * M_PI) + w_axis * t_local;
+    // Deflection from the axis: u across (azimuth-wise), v upwards.
+    const double u = half * (c[0] + c[1]);
+    const double v = half * (s[0] + s[1]) + (laser - laser_centre) * spec_.laser_spacing;
+    const double off_axis = std::sqrt(u * u + v * v);
+    // sin(off_axis) / off_axis, which tends to 1 on the axis.
+    const double sinc = off_axis > 1e-9 ? std::sin(off_axis) / off_axis : 1.0;
+    const double local_x = std::cos(off_axis);
+    const double local_y = sinc * u;
+    const double local_z = sinc * v;
     // Axis along +x tilted up by the elevation, then turned by the azimuth.
-    const Eigen::Vector3d tilted(std::cos(elevation) * local.x() - std::sin(elevation) * local.z(),
-                                 local.y(),
-                                 std::sin(elevation) * local.x() + std::cos(elevation) * local.z());
+    const double tilted_x = cos_elevation * local_x - sin_elevation * local_z;
+    const double tilted_z = sin_elevation * local_x + cos_elevation * local_z;
     Beam& beam = beams[i];
-    beam.direction = Eigen::Vector3d(
-        std::cos(azimuth) * tilted.x() - std::sin(azimuth) * tilted.y(),
-        std::sin(azimuth) * tilted.x() + std::cos(azimuth) * tilted.y(), tilted.z());
+    beam.direction = Eigen::Vector3d(c[2] * tilted_x - s[2] * local_y,
+                                     s[2] * tilted_x + c[2] * local_y, tilted_z);
     beam.offset_ns = static_cast<std::uint32_t>(offset_ns);
     beam.line = static_cast<std::uint8_t>(laser);
   }

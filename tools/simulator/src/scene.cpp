@@ -189,6 +189,39 @@ void Scene::moveTo(double time) {
   for (std::size_t i = 0; i < agents_.size(); ++i) {
     agents_[i].placeAt(time, agent_bodies_[i]);
   }
+  candidates_.clear();
+  for (const SceneBody& body : static_bodies_) {
+    candidates_.push_back(&body);
+  }
+  for (const SceneBody& body : agent_bodies_) {
+    candidates_.push_back(&body);
+  }
+}
+
+void Scene::restrictToCone(const Eigen::Vector3d& origin, const Eigen::Vector3d& axis,
+                           double half_angle) {
+  if (half_angle >= M_PI / 2.0) {
+    return;  // a cone this wide culls too little to pay for the test
+  }
+  const double cos_cone = std::cos(half_angle);
+  const double sin_cone = std::sin(half_angle);
+  auto outside = [&](const SceneBody* body) {
+    // Bounding sphere of the body's bounds against the cone.
+    const Eigen::Vector3d centre = (body->bounds.min + body->bounds.max) / 2.0;
+    const double radius = (body->bounds.max - body->bounds.min).norm() / 2.0;
+    const Eigen::Vector3d offset = centre - origin;
+    const double distance = offset.norm();
+    if (distance <= radius) {
+      return false;
+    }
+    const double along = offset.dot(axis);
+    const double across = std::sqrt(std::max(0.0, distance * distance - along * along));
+    // Distance from the centre to the cone's surface, negative inside the cone.
+    const double to_cone = across * cos_cone - along * sin_cone;
+    return to_cone > radius;
+  };
+  candidates_.erase(std::remove_if(candidates_.begin(), candidates_.end(), outside),
+                    candidates_.end());
 }
 
 double Scene::floorHeight(double x, double y) const {
@@ -230,26 +263,22 @@ bool Scene::castRay(const Ray& ray, double max_distance, RayHit& hit) const {
     }
   }
   SurfaceHit surface;
-  auto test = [&](const std::vector<SceneBody>& bodies) {
-    for (const SceneBody& body : bodies) {
-      if (!body.bounds.isHitBefore(ray, best)) {
-        continue;
-      }
-      for (const RayShape& shape : body.shapes) {
-        if (shape.intersect(ray, best, surface)) {
-          best = surface.distance;
-          found = true;
-          hit.normal = surface.normal;
-          hit.object_id = body.id;
-          hit.label = body.label;
-          hit.object_class = body.object_class;
-          hit.reflectivity = body.reflectivity;
-        }
+  for (const SceneBody* body : candidates_) {
+    if (!body->bounds.isHitBefore(ray, best)) {
+      continue;
+    }
+    for (const RayShape& shape : body->shapes) {
+      if (shape.intersect(ray, best, surface)) {
+        best = surface.distance;
+        found = true;
+        hit.normal = surface.normal;
+        hit.object_id = body->id;
+        hit.label = body->label;
+        hit.object_class = body->object_class;
+        hit.reflectivity = body->reflectivity;
       }
     }
-  };
-  test(static_bodies_);
-  test(agent_bodies_);
+  }
   if (found) {
     hit.distance = best;
   }

@@ -30,8 +30,13 @@ class Scene {
  public:
   explicit Scene(const Scenario& scenario);
 
-  // Places every agent where it is at `time` seconds after the scenario start.
+  // Places every agent where it is at `time` seconds after the scenario start, and makes every
+  // body a candidate for castRay again.
   void moveTo(double time);
+  // Restricts castRay to bodies that may lie within `half_angle` of the unit `axis` seen from
+  // `origin`, for a batch of rays known to stay inside that cone. Valid until the next moveTo.
+  void restrictToCone(const Eigen::Vector3d& origin, const Eigen::Vector3d& axis,
+                      double half_angle);
   // Nearest surface along the ray within `max_distance`, with what it belongs to.
   bool castRay(const Ray& ray, double max_distance, RayHit& hit) const;
 
@@ -58,6 +63,8 @@ class Scene {
   std::vector<SceneBody> static_bodies_;
   std::vector<AgentModel> agents_;
   std::vector<SceneBody> agent_bodies_;  // entry i is agent i at the last moveTo
+  // Bodies castRay tests; point into the two vectors above, which never grow after construction.
+  std::vector<const SceneBody*> candidates_;
   std::uint16_t next_id_{1};
 };
 
