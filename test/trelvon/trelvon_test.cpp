@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "logger.hpp"
 #include "trelvon.hpp"
 #include "trelvon_test_support.hpp"
 
@@ -161,6 +162,24 @@ TEST(TrelvonTest, FailedInferenceStopsThePass) {
     EXPECT_EQ(Count(output, "[ERROR] Trelvon forward: DoInference failed"), 1) << output;
     EXPECT_EQ(Count(output, "trelvon_postprocess"), 0) << output;
   }
+}
+
+TEST(TrelvonTest, SharesTheProgramsLogger) {
+  // Two logger instances would number their messages independently; one instance numbers the
+  // library's message right after the program's.
+  YAML::Node config = SmallConfig();
+  config["use_gpu"] = true;
+  const std::string output = CaptureOutput([&] {
+    LOG_INFO("program message");
+    CreateTrelvon(config);
+  });
+  const std::regex program(R"((\d+) \[INFO\] program message)");
+  const std::regex library(R"((\d+) \[INFO\] use gpu to preprocess)");
+  std::smatch first;
+  std::smatch second;
+  ASSERT_TRUE(std::regex_search(output, first, program)) << output;
+  ASSERT_TRUE(std::regex_search(output, second, library)) << output;
+  EXPECT_EQ((std::stoi(first[1]) + 1) % 128, std::stoi(second[1])) << output;
 }
 
 TEST(TrelvonTest, CreationFailures) {

@@ -84,14 +84,20 @@ int hard_voxelize_cpu(
   const long coor_stride = coors.dimension(1);
   T_int* counts = num_points_per_voxel.data();
 
+  const float range[3] = {coors_range[0], coors_range[1], coors_range[2]};
+  const float size[3] = {voxel_size[0], voxel_size[1], voxel_size[2]};
+  const float grid_limit[3] = {static_cast<float>(grid_size[0]), static_cast<float>(grid_size[1]),
+                               static_cast<float>(grid_size[2])};
   int voxel_num = 0;
   for (long i = 0; i < num_points; ++i, point += in_features) {
     std::array<int, 3> index{};  // x, y, z
     bool inside = true;
     for (int j = 0; j < 3; ++j) {
-      const float cell = std::floor((point[j] - coors_range[j]) / voxel_size[j]);
-      // Negated so that NaN, which fails every comparison, is dropped too.
-      if (!(cell >= 0.0f) || cell >= static_cast<float>(grid_size[j])) {
+      // floor(q) < 0 exactly when q < 0 and floor(q) >= n exactly when q >= n for an integer n,
+      // and truncation equals floor for q >= 0: the tests below are those on floor(q), without
+      // the call. Negated so that NaN, which fails every comparison, is dropped too.
+      const float cell = (point[j] - range[j]) / size[j];
+      if (!(cell >= 0.0f) || cell >= grid_limit[j]) {
         inside = false;
         break;
       }
