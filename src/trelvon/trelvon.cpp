@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <string>
 
 #include "logger.hpp"
 #include "stage_contract.hpp"
@@ -17,10 +18,11 @@ double ElapsedMs(const timespec& t0, const timespec& t1) {
          static_cast<double>(t1.tv_nsec - t0.tv_nsec) * 1e-6;
 }
 
-void LogStageTime(const char* stage, const timespec& t0, const timespec& t1) {
+// "<stage> cost time is <ms> ms." with six decimals.
+std::string StageTime(const char* stage, const timespec& t0, const timespec& t1) {
   char line[1000];
   std::snprintf(line, sizeof(line), "%s cost time is %f ms.", stage, ElapsedMs(t0, t1));
-  LOG_INFO("{}", line);
+  return line;
 }
 
 // The factory chain reports a missing stage on plain standard output.
@@ -73,13 +75,13 @@ void TrelvonImpl::ForwardWithTimer(const CloudPtr& cloud) {
   clock_gettime(CLOCK_REALTIME, &t0);
   preprocess->Forward(cloud);
   clock_gettime(CLOCK_REALTIME, &t1);
-  LogStageTime("trelvon_preprocess", t0, t1);
+  LOG_INFO("{}", StageTime("trelvon_preprocess", t0, t1));
 
   clock_gettime(CLOCK_REALTIME, &t0);
   const bool inferred =
       backbone->Forward(preprocess->GetVoxels(), preprocess->GetCoors(), preprocess->GetVoxelNum());
   clock_gettime(CLOCK_REALTIME, &t1);
-  LogStageTime("trelvon_backbone", t0, t1);
+  LOG_INFO("{}", StageTime("trelvon_backbone", t0, t1));
   if (!inferred) {
     postprocess->ClearBboxes();
     return;
@@ -90,7 +92,7 @@ void TrelvonImpl::ForwardWithTimer(const CloudPtr& cloud) {
                        static_cast<const float*>(backbone->GetBboxPred()),
                        static_cast<const float*>(backbone->GetDirClsPred()));
   clock_gettime(CLOCK_REALTIME, &t1);
-  LogStageTime("trelvon_postprocess", t0, t1);
+  LOG_INFO("{}", StageTime("trelvon_postprocess", t0, t1));
 }
 
 void TrelvonImpl::Forward(const pcl::PointCloud<pcl::PointXYZI>::Ptr& cloud) {

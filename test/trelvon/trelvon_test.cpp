@@ -5,11 +5,14 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <regex>
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include <spdlog/sinks/base_sink.h>
 
 #include "logger.hpp"
 #include "trelvon.hpp"
@@ -50,6 +53,19 @@ typename pcl::PointCloud<PointT>::Ptr Scene(float intensity = 10.0f) {
   }
   return cloud;
 }
+
+// Records the source location of every message, as the journal sink would send it.
+class LocationSink : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  std::vector<std::string> records;
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    records.push_back(std::string(msg.source.filename) + " " + msg.source.funcname + " " +
+                      std::string(msg.payload.data(), msg.payload.size()));
+  }
+  void flush_() override {}
+};
 
 int Count(const std::string& text, const std::string& part) {
   int count = 0;
@@ -129,7 +145,15 @@ TEST(TrelvonTest, TimerLogsThreeStagesInOrder) {
   config["enable_timer"] = true;
   auto detector = CreateTrelvon(config);
   ASSERT_NE(detector, nullptr);
+  auto sink = std::make_shared<LocationSink>();
+  auto& sinks = corvanta::Logger::Instance().logger_->sinks();
+  sinks.push_back(sink);
   const std::string output = CaptureOutput([&] { detector->Forward(Scene<pcl::PointXYZ>()); });
+  sinks.pop_back();
+  ASSERT_EQ(sink->records.size(), 3u);
+  for (const std::string& record : sink->records) {
+    EXPECT_EQ(record.rfind("src/trelvon/trelvon.cpp ForwardWithTimer ", 0), 0u) << record;
+  }
   const std::regex line(R"(\[INFO\] (trelvon_\w+) cost time is \d+\.\d{6} ms\.)");
   std::vector<std::string> stages;
   for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it) {
