@@ -135,6 +135,98 @@ TEST(RemoveGroundLineFit, SeparatesFloorFromObstaclesOnVariousFloors) {
   }
 }
 
+// A 16-ring spinning lidar (-15 to +15 degrees every 2 degrees, 0.2-degree columns) kLidarHeight
+// above a flat floor, cast against axis-aligned boxes over the first quadrant. Labels come from
+// what each ray hit.
+Labelled ringScan(const std::vector<perception_test::Box>& boxes, std::vector<float>* wall_gap) {
+  using perception_test::kLidarHeight;
+  using perception_test::kPi;
+  Labelled scene;
+  const Eigen::Vector3f origin(0.0F, 0.0F, kLidarHeight);
+  for (float az = 0.1F; az < 90.0F; az += 0.2F) {
+    for (int ring = 0; ring < 16; ++ring) {
+      const float a = az * kPi / 180.0F;
+      const float e = (-15.0F + 2.0F * ring) * kPi / 180.0F;
+      const Eigen::Vector3f dir(std::cos(e) * std::cos(a), std::cos(e) * std::sin(a), std::sin(e));
+      float best = dir.z() < 0.0F ? -origin.z() / dir.z() : 8.0F;
+      bool floor = dir.z() < 0.0F;
+      for (const auto& box : boxes) {
+        float t = 0.0F;
+        if (perception_test::rayHitsBox(origin, dir, box, t) && t < best) {
+          best = t;
+          floor = false;
+        }
+      }
+      const Eigen::Vector3f hit = origin + dir * best;
+      if (best >= 8.0F || !perception_test::insideRoi(pcl::PointXYZ(hit.x(), hit.y(), hit.z()))) {
+        continue;
+      }
+      scene.add(hit.x(), hit.y(), floor ? 0.0F : hit.z(), floor);
+      if (wall_gap != nullptr) {
+        // Horizontal distance to the nearest box footprint, for floor points next to a wall.
+        float gap = std::numeric_limits<float>::max();
+        for (const auto& box : boxes) {
+          const float dx = std::max({box.min.x() - hit.x(), 0.0F, hit.x() - box.max.x()});
+          const float dy = std::max({box.min.y() - hit.y(), 0.0F, hit.y() - box.max.y()});
+          gap = std::min(gap, std::hypot(dx, dy));
+        }
+        wall_gap->push_back(gap);
+      }
+    }
+  }
+  return scene;
+}
+
+TEST(RemoveGroundLineFit, WallBasesAreObstaclesAndTheFloorBesideThemGround) {
+  using perception_test::Box;
+  // Walls 1.0 m and 1.6 m away and a low cabinet: the lowest rings hit their bases 0 to 5 cm
+  // above the floor, within the ground tolerance, while the rings above hit the same face. A
+  // bench seat from 0.40 to 0.45 m stands over open floor that the lidar sees beneath it.
+  const std::vector<Box> boxes = {{{-1.0F, 1.0F, 0.0F}, {6.0F, 1.1F, 2.0F}, 1},
+                                  {{1.6F, -1.0F, 0.0F}, {1.7F, 0.95F, 2.0F}, 2},
+                                  {{0.9F, 0.3F, 0.0F}, {1.1F, 0.6F, 0.3F}, 3},
+                                  {{3.0F, 0.2F, 0.40F}, {3.6F, 0.9F, 0.45F}, 4}};
+  std::vector<float> gap;
+  const Labelled scene = ringScan(boxes, &gap);
+  RemoveGroundLineFit remover(GroundRemovalParams{});
+  auto obstacles = std::make_shared<PointCloud>();
+  auto ground = std::make_shared<PointCloud>();
+  remover.removeGround(scene.cloud, obstacles, ground);
+  ASSERT_EQ(obstacles->size() + ground->size(), scene.cloud->size());
+  // Match the ordered ground output against the input.
+  std::size_t g = 0;
+  int low_wall = 0;
+  int low_wall_as_obstacle = 0;
+  int open_floor = 0;
+  int open_floor_as_ground = 0;
+  int under_seat = 0;
+  int under_seat_as_ground = 0;
+  for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
+    const auto& p = scene.cloud->points[i];
+    const bool as_ground = g < ground->size() && ground->points[g].x == p.x &&
+                           ground->points[g].y == p.y && ground->points[g].z == p.z;
+    g += as_ground ? 1 : 0;
+    if (!scene.is_ground[i] && p.z <= 0.05F) {
+      ++low_wall;
+      low_wall_as_obstacle += as_ground ? 0 : 1;
+    }
+    if (scene.is_ground[i] && gap[i] > 0.06F) {
+      ++open_floor;
+      open_floor_as_ground += as_ground ? 1 : 0;
+    }
+    if (scene.is_ground[i] && p.x > 1.15F && p.x < 1.55F && p.y > 0.0F && p.y < 0.25F) {
+      ++under_seat;
+      under_seat_as_ground += as_ground ? 1 : 0;
+    }
+  }
+  ASSERT_GT(low_wall, 100);
+  ASSERT_GT(open_floor, 300);
+  ASSERT_GT(under_seat, 10);
+  EXPECT_EQ(low_wall_as_obstacle, low_wall);
+  EXPECT_EQ(open_floor_as_ground, open_floor);
+  EXPECT_EQ(under_seat_as_ground, under_seat);
+}
+
 TEST(RemoveGroundLineFit, HandlesDegenerateInput) {
   RemoveGroundLineFit remover(GroundRemovalParams{});
   auto run = [&](const PointCloudPtr& in, std::size_t& obstacles_out, std::size_t& ground_out) {

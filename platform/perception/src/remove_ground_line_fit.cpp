@@ -26,6 +26,22 @@ constexpr float kMinNoiseSigma = 0.005F;
 constexpr int kMinSlopeSpanBins = 4;
 // Upper bound on segments x bins, so that absurd settings fail loudly instead of exhausting memory.
 constexpr long kMaxBins = 1L << 24;
+// Vertical-structure test (see RemoveGroundLineFit): the horizontal cell size, small enough that
+// floor a few centimetres from a wall's face keeps out of the wall's neighbourhood (rings often
+// meet the floor right at a wall's foot), large enough that a 3 x 3 neighbourhood holds a wall's
+// stacked returns despite a centimetre of range noise.
+constexpr float kStackCell = 0.03F;
+// Height above a cell's lowest point within which its points count as one stack rising from
+// there: a wall seen 5 m away by a 2-degree ring spacing still has its next return within it,
+// while a chair seat or table top over bare floor lies well above it.
+constexpr float kStackReach = 0.25F;
+// The test covers points within this horizontal distance of the frame origin (far beyond any
+// region of interest the node keeps), so that a stray far point cannot blow up the cell grid.
+constexpr float kStackExtent = 20.0F;
+// How far above a point a neighbouring stack may start and still stand on the same floor: the
+// floor's own noise, but less than the few centimetres at which a ring meets a wall above the
+// floor in front of it.
+constexpr float kStackFootSlack = 0.015F;
 
 void requireFinite(const char* name, float value) {
   if (!std::isfinite(value)) {
@@ -194,6 +210,8 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
   point_range_.resize(n);
   std::fill(bin_lowest_z_.begin(), bin_lowest_z_.end(), std::numeric_limits<float>::quiet_NaN());
 
+  markStackFeet(points);
+
   const float inverse_resolution = 1.0F / params_.segmentation_angular_resolution;
   const float inverse_bin_len = 1.0F / params_.segmentation_bin_len;
   const float min_range = params_.point_cloud_min_range;
@@ -212,7 +230,8 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
         std::min(static_cast<int>(azimuth * inverse_resolution), segment_count_ - 1);
     point_segment_[i] = segment;
     point_range_[i] = range;
-    if (range < min_range || range >= max_range || p.z > params_.max_obstacle_height) {
+    if (range < min_range || range >= max_range || p.z > params_.max_obstacle_height ||
+        point_on_stack_[i] != 0) {
       continue;
     }
     const int bin =
@@ -250,7 +269,8 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
     if (range < params_.x_distance_need_preprocess) {
       tolerance = params_.z_distance_need_remove;
     }
-    if (p.z - ground_z <= tolerance && p.z <= params_.max_obstacle_height) {
+    if (p.z - ground_z <= tolerance && p.z <= params_.max_obstacle_height &&
+        point_on_stack_[i] == 0) {
       ground->points.push_back(p);
     } else {
       obstacles->points.push_back(p);
@@ -260,6 +280,80 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
   obstacles->height = 1;
   ground->width = static_cast<std::uint32_t>(ground->points.size());
   ground->height = 1;
+}
+
+void RemoveGroundLineFit::markStackFeet(const PointCloud::VectorType& points) {
+  const std::size_t n = points.size();
+  point_on_stack_.assign(n, 0);
+  point_stack_cell_.resize(n);
+  const float inverse_cell = 1.0F / kStackCell;
+  // Bounding box of the points the test covers, in cells.
+  std::int64_t min_column = std::numeric_limits<std::int64_t>::max();
+  std::int64_t min_row = min_column;
+  std::int64_t max_column = std::numeric_limits<std::int64_t>::min();
+  std::int64_t max_row = max_column;
+  for (std::size_t i = 0; i < n; ++i) {
+    const pcl::PointXYZ& p = points[i];
+    if (!(std::fabs(p.x) <= kStackExtent && std::fabs(p.y) <= kStackExtent &&
+          p.z <= params_.max_obstacle_height) ||
+        !std::isfinite(p.z)) {
+      point_stack_cell_[i] = -1;
+      continue;
+    }
+    const auto column = static_cast<std::int64_t>(std::floor(p.x * inverse_cell));
+    const auto row = static_cast<std::int64_t>(std::floor(p.y * inverse_cell));
+    min_column = std::min(min_column, column);
+    max_column = std::max(max_column, column);
+    min_row = std::min(min_row, row);
+    max_row = std::max(max_row, row);
+    point_stack_cell_[i] = 0;
+  }
+  if (min_column > max_column) {
+    return;
+  }
+  // One cell of margin on every side, so that the 3 x 3 neighbourhood never leaves the grid.
+  const std::int64_t columns = max_column - min_column + 3;
+  const std::int64_t rows = max_row - min_row + 3;
+  const std::size_t cells = static_cast<std::size_t>(columns * rows);
+  stack_bottom_.assign(cells, std::numeric_limits<float>::infinity());
+  stack_top_.assign(cells, -std::numeric_limits<float>::infinity());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (point_stack_cell_[i] < 0) {
+      continue;
+    }
+    const pcl::PointXYZ& p = points[i];
+    const auto column = static_cast<std::int64_t>(std::floor(p.x * inverse_cell)) - min_column + 1;
+    const auto row = static_cast<std::int64_t>(std::floor(p.y * inverse_cell)) - min_row + 1;
+    const auto cell = static_cast<int>(row * columns + column);
+    point_stack_cell_[i] = cell;
+    stack_bottom_[cell] = std::min(stack_bottom_[cell], p.z);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const int cell = point_stack_cell_[i];
+    if (cell >= 0 && points[i].z <= stack_bottom_[cell] + kStackReach) {
+      stack_top_[cell] = std::max(stack_top_[cell], points[i].z);
+    }
+  }
+  const float rise = params_.max_dist_point_groundline;
+  const int stride = static_cast<int>(columns);
+  for (std::size_t i = 0; i < n; ++i) {
+    const int cell = point_stack_cell_[i];
+    if (cell < 0) {
+      continue;
+    }
+    const float z = points[i].z;
+    bool on_stack = false;
+    for (int dr = -stride; dr <= stride && !on_stack; dr += stride) {
+      for (int dc = -1; dc <= 1; ++dc) {
+        const int c = cell + dr + dc;
+        if (stack_bottom_[c] <= z + kStackFootSlack && stack_top_[c] > z + rise) {
+          on_stack = true;
+          break;
+        }
+      }
+    }
+    point_on_stack_[i] = on_stack ? 1 : 0;
+  }
 }
 
 void RemoveGroundLineFit::fitSegmentLines(int segment) {

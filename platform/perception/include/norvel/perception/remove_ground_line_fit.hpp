@@ -38,6 +38,18 @@ namespace perception {
 // ground are ground too (floor noise is not an obstacle). Points with a non-finite coordinate go
 // to neither output; each call that meets some logs how many.
 //
+// Vertical structures: a lidar ring that meets a wall or a piece of furniture close to its foot
+// returns points only centimetres above the floor, within the ground tolerance, and such points
+// would also lift the ground line onto the wall's base. Height alone cannot tell them from floor;
+// what can is that more returns of the same face stand right above them. So, on a horizontal grid
+// of 3 cm cells (points within 20 m of the origin and not above max_obstacle_height), a point
+// stands on a vertical structure when a cell of its 3 x 3 neighbourhood holds a lowest point no
+// more than 1.5 cm above it and, within 0.25 m above that lowest point, a point more than
+// max_dist_point_groundline above it. Such points are obstacles and never ground-line
+// candidates. An overhang (a seat or table top) over open floor does not count: its lowest point
+// is far above the floor under it. Floor within a few centimetres of a wall's face may come out
+// as obstacle.
+//
 // Ownership and threading: the remover owns scratch buffers sized on first use and reused by
 // later calls, so removeGround is not reentrant: use one instance per thread.
 class RemoveGroundLineFit {
@@ -71,6 +83,8 @@ class RemoveGroundLineFit {
     float heightAt(float range) const { return intercept + slope * range; }
   };
 
+  // Flags the points at the foot of, or on, a vertical structure (see the class comment).
+  void markStackFeet(const PointCloud::VectorType& points);
   void fitSegmentLines(int segment);
   float groundHeight(int segment, float range, bool& has_line) const;
 
@@ -88,6 +102,13 @@ class RemoveGroundLineFit {
   // lines_[segment_line_begin_[s] .. segment_line_begin_[s + 1]).
   std::vector<GroundLine> lines_;
   std::vector<int> segment_line_begin_;
+  // Vertical-structure test, reused across calls: per point its cell on a fine horizontal grid
+  // (-1 when not covered) and whether it stands on a stack; per cell the lowest height and the
+  // top of the stack rising from it.
+  std::vector<int> point_stack_cell_;
+  std::vector<unsigned char> point_on_stack_;
+  std::vector<float> stack_bottom_;
+  std::vector<float> stack_top_;
 };
 
 }  // namespace perception
