@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <stdexcept>
@@ -126,6 +127,77 @@ TEST(DynamicCloudDetector, KeepsNewlyVisibleAndBrieflyOccludedStructureStatic) {
       EXPECT_EQ(s.static_dynamic, 0) << "of " << s.static_total;
     }
   }
+}
+
+// Like obstacleFrame, but as a spinning lidar takes it while the robot moves: the sweep starts
+// behind the sensor and turns clockwise once per 0.1 s frame, each column is cast from the pose
+// of its own instant and stays in the base frame of that instant, and the frame is stamped with
+// the pose at its start. `at` gives the pose at a time in seconds.
+template <typename PoseAt>
+Frame smearedFrame(PoseAt at, float frame_start, const std::vector<Box>& boxes) {
+  Frame f;
+  for (float az = 0.0F; az < 90.0F; az += 0.5F) {
+    const float t = frame_start + 0.1F * (180.0F - az) / 360.0F;
+    for (const auto& hit : perception_test::scan(at(t), boxes, az, az + 0.25F, 0.5F)) {
+      if (hit.id >= 0 && hit.point.z > 0.05F && perception_test::insideRoi(hit.point)) {
+        f.cloud->points.push_back(hit.point);
+        f.ids.push_back(hit.id);
+      }
+    }
+  }
+  return f;
+}
+
+TEST(DynamicCloudDetector, KeepsStructureStaticWhenTheRobotStartsAndStopsTurning) {
+  DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+  ASSERT_TRUE(detector.Init(defaultCamera()));
+  // The robot stands for 1 s, turns in place at 60 degrees/s for 1 s, then stands again: scans
+  // taken while turning are smeared by up to 6 degrees, the others not at all.
+  auto pose_at = [](float t) {
+    const float turning = std::min(std::max(t - 1.0F, 0.0F), 1.0F);
+    return Pose{0.0F, 0.0F, -0.5F + 1.047F * turning};
+  };
+  Shares total;
+  for (int k = 0; k < 30; ++k) {
+    const float start = 0.1F * k;
+    const Frame frame = smearedFrame(pose_at, start, room());
+    detector.Update(frame.cloud, pose_at(start).baseToMap(), false);
+    const Shares s = divide(detector, frame, -1);
+    total.static_total += s.static_total;
+    total.static_dynamic += s.static_dynamic;
+  }
+  ASSERT_GT(total.static_total, 5000);
+  EXPECT_LE(total.static_dynamic, total.static_total / 200);
+}
+
+TEST(DynamicCloudDetector, GapsBetweenTheLinesOfASparseScanAreNotFreeSpace) {
+  DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+  ASSERT_TRUE(detector.Init(defaultCamera()));
+  // A scanner that samples every third degree of elevation, starting one degree higher each
+  // frame: each frame sees the room through other gaps than the frames before it (gaps of two
+  // to three depth-image rows, the camera's projection stretching them towards its sides).
+  Shares total;
+  for (int k = 0; k < 20; ++k) {
+    const Frame dense = obstacleFrame({}, room());
+    Frame frame;
+    for (std::size_t i = 0; i < dense.cloud->size(); ++i) {
+      const auto& p = dense.cloud->points[i];
+      const float elevation_deg =
+          std::atan2(p.z - perception_test::kLidarHeight, std::hypot(p.x, p.y)) * 180.0F /
+          perception_test::kPi;
+      const int row = static_cast<int>(std::lround(elevation_deg + 7.0F));
+      if ((row + 30 - k % 3) % 3 == 0) {
+        frame.cloud->points.push_back(p);
+        frame.ids.push_back(dense.ids[i]);
+      }
+    }
+    detector.Update(frame.cloud, Pose{}.baseToMap(), false);
+    const Shares s = divide(detector, frame, -1);
+    total.static_total += s.static_total;
+    total.static_dynamic += s.static_dynamic;
+  }
+  ASSERT_GT(total.static_total, 2000);
+  EXPECT_LE(total.static_dynamic, total.static_total / 200);
 }
 
 TEST(DynamicCloudDetector, SplitsClustersAndRefusesBadSetup) {

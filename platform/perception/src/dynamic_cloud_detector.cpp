@@ -21,6 +21,15 @@ constexpr float kDegToRad = 0.017453292519943295F;
 // lidar's resolution); Init refuses them.
 constexpr int kMaxImageSide = 4096;
 constexpr float kEmpty = std::numeric_limits<float>::infinity();
+// A difference between two scans' translation smears shifts a return sideways by that much; seen
+// from this distance it is turned into an angle. Nearer returns shift more, but near obstacles
+// also cover more pixels, so their see-through edges stay a small share.
+constexpr float kSmearReferenceDistance = 2.0F;
+// Rows above and below an empty pixel that must be empty as well (or hold returns far behind
+// the point) before its emptiness counts as free space: with the 3 x 3 neighbourhood of the
+// rendered image this bridges holes up to 2 * (kHoleRows + 1) rows high between the lines of a
+// sparse scan pattern, which the camera's projection stretches towards the image's sides.
+constexpr int kHoleRows = 2;
 
 bool allFinite(const Eigen::Matrix4f& m) {
   return m.allFinite();
@@ -96,8 +105,15 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   current_to_camera_.reserve(history_.size());
   current_to_old_base_.reserve(history_.size());
   compared_frames_.reserve(history_.size());
+  compared_depth_.reserve(history_.size());
+  compared_roi_margin_.reserve(history_.size());
+  compared_roi_margin_per_metre_.reserve(history_.size());
+  widened_depth_.assign(history_.size(), std::vector<float>(pixels, kEmpty));
+  block_prefix_.assign(static_cast<std::size_t>(image_width_), kEmpty);
+  block_suffix_.assign(static_cast<std::size_t>(image_width_), kEmpty);
   next_slot_ = 0;
   frames_seen_ = 0;
+  has_previous_pose_ = false;
   initialized_ = true;
   LOG_INFO("DynamicCloudDetector::Init: camera {} depth image {} x {} pixels, {} history frames",
            camera.camera_index, image_width_, image_height_, config_.history_frames);
@@ -155,6 +171,36 @@ void DynamicCloudDetector::renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>
   }
 }
 
+void DynamicCloudDetector::horizontalMin(const std::vector<float>& in, int radius,
+                                         std::vector<float>& out) {
+  // Running minimum over blocks of the window's length (van Herk / Gil-Werman): every window
+  // spans at most two blocks, so each pixel costs a constant number of comparisons whatever the
+  // radius.
+  const int w = image_width_;
+  const int k = 2 * radius + 1;
+  for (int v = 0; v < image_height_; ++v) {
+    const float* row = &in[static_cast<std::size_t>(v) * w];
+    float* target = &out[static_cast<std::size_t>(v) * w];
+    for (int u = 0; u < w; ++u) {
+      block_prefix_[u] = (u % k == 0) ? row[u] : std::min(block_prefix_[u - 1], row[u]);
+    }
+    for (int u = w - 1; u >= 0; --u) {
+      block_suffix_[u] =
+          (u == w - 1 || (u + 1) % k == 0) ? row[u] : std::min(block_suffix_[u + 1], row[u]);
+    }
+    for (int u = 0; u < w; ++u) {
+      const int a = std::max(0, u - radius);
+      const int b = std::min(w - 1, u + radius);
+      if (a / k != b / k) {
+        target[u] = std::min(block_suffix_[a], block_prefix_[b]);
+      } else {
+        // One block: clipped at an image edge, where one of the two runs is exact.
+        target[u] = (a % k == 0) ? block_prefix_[b] : block_suffix_[a];
+      }
+    }
+  }
+}
+
 void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud,
                                   const Eigen::Matrix4f& T_base2map, bool flag) {
   if (!initialized_) {
@@ -174,14 +220,38 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
     for (HistoryFrame& frame : history_) {
       frame.sequence = 0;
     }
+    has_previous_pose_ = false;
   }
   ++frames_seen_;
   const std::uint64_t now = frames_seen_;
 
+  // The lidar keeps turning and driving while it sweeps, and its points stay where they were
+  // measured, so every scan is smeared by the robot's motion during it; the motion since the
+  // previous update stands for that. Two scans smeared alike line up; where the robot started,
+  // stopped or changed a turn in between, a static edge seen in one scan appears shifted
+  // sideways in the other and the background beside it would look like free space. The
+  // comparison therefore widens an earlier image in azimuth by the difference of the two smears
+  // (horizontal only: the robot turns about its vertical axis), and moves the region-of-interest
+  // edge inwards by both smears.
+  float yaw_step = 0.0F;
+  Eigen::Vector3f translation_step = Eigen::Vector3f::Zero();
+  if (has_previous_pose_) {
+    const Eigen::Matrix4f step = previous_base_to_map_.inverse() * T_base2map;
+    yaw_step = std::atan2(step(1, 0), step(0, 0));
+    translation_step = step.topRightCorner<3, 1>();
+  }
+  previous_base_to_map_ = T_base2map;
+  has_previous_pose_ = true;
+  const float pixel_angle = config_.pixel_angle_deg * kDegToRad;
+
   compared_frames_.clear();
   current_to_camera_.clear();
   current_to_old_base_.clear();
-  for (const HistoryFrame& frame : history_) {
+  compared_depth_.clear();
+  compared_roi_margin_.clear();
+  compared_roi_margin_per_metre_.clear();
+  for (std::size_t slot_index = 0; slot_index < history_.size(); ++slot_index) {
+    const HistoryFrame& frame = history_[slot_index];
     if (frame.sequence == 0 ||
         now - frame.sequence < static_cast<std::uint64_t>(config_.min_frame_age) ||
         now - frame.sequence > static_cast<std::uint64_t>(config_.history_frames)) {
@@ -190,11 +260,27 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
     compared_frames_.push_back(&frame);
     current_to_camera_.push_back(frame.map_to_camera * T_base2map);
     current_to_old_base_.push_back(frame.map_to_base * T_base2map);
+    const float mismatch =
+        std::fabs(yaw_step - frame.yaw_step) +
+        (translation_step - frame.translation_step).norm() / kSmearReferenceDistance;
+    // The 3 x 3 neighbourhood of the rendered image already absorbs half a pixel.
+    const int radius =
+        std::min(image_width_, static_cast<int>(std::ceil(mismatch / pixel_angle - 0.5F)));
+    if (radius > 0) {
+      horizontalMin(frame.nearest_depth, radius, widened_depth_[slot_index]);
+      compared_depth_.push_back(&widened_depth_[slot_index]);
+    } else {
+      compared_depth_.push_back(&frame.nearest_depth);
+    }
+    compared_roi_margin_.push_back(translation_step.norm() + frame.translation_step.norm());
+    compared_roi_margin_per_metre_.push_back(std::fabs(yaw_step) + std::fabs(frame.yaw_step));
   }
 
   HistoryFrame& slot = history_[next_slot_];
   next_slot_ = (next_slot_ + 1) % history_.size();
   slot.sequence = now;
+  slot.yaw_step = yaw_step;
+  slot.translation_step = translation_step;
   slot.map_to_base = T_base2map.inverse();
   slot.map_to_camera = base_to_camera_ * slot.map_to_base;
   if (cloud != nullptr) {
@@ -202,6 +288,20 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
   } else {
     std::fill(slot.nearest_depth.begin(), slot.nearest_depth.end(), kEmpty);
   }
+}
+
+bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, int pixel,
+                                             float beyond) const {
+  const int u = pixel % image_width_;
+  const int v = pixel / image_width_;
+  const std::size_t column = static_cast<std::size_t>(u);
+  for (int vv = std::max(0, v - kHoleRows); vv <= std::min(image_height_ - 1, v + kHoleRows);
+       ++vv) {
+    if (!(depth[static_cast<std::size_t>(vv) * image_width_ + column] > beyond)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
@@ -222,20 +322,31 @@ bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
       continue;  // outside that frame's view: no evidence
     }
     const float distance = q.norm();
-    const float nearest = compared_frames_[k]->nearest_depth[static_cast<std::size_t>(pixel)];
+    const float nearest = (*compared_depth_[k])[static_cast<std::size_t>(pixel)];
+    const float free_beyond =
+        distance + config_.depth_margin + config_.depth_margin_per_metre * distance;
     bool free = false;
     if (nearest == kEmpty) {
       // Nothing seen around that direction: free space only if the sensor looked there and the
-      // place lay inside the region that frame kept.
+      // place lay inside the region that frame kept. A sparse or non-repeating scan pattern
+      // leaves holes between its lines, so the pixels just above and below must not hold a
+      // return at or before the point's depth either (returns far behind it, such as a wall
+      // whose upper part the height cut removed, are fine). Sideways neighbours are not asked:
+      // beside a walker's current place lies its own earlier one.
+      if (!nothingNearAround(*compared_depth_[k], pixel, free_beyond)) {
+        continue;
+      }
       const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
       const bool in_view =
           q.y() >= tan_min_elevation_ * horizontal && q.y() <= tan_max_elevation_ * horizontal;
       const Eigen::Vector4f old_base = current_to_old_base_[k] * p;
-      const bool in_roi = std::fabs(old_base.x()) <= x_limit &&
-                          std::fabs(old_base.y()) <= y_limit && old_base.z() <= z_limit;
+      const float smear =
+          compared_roi_margin_[k] + compared_roi_margin_per_metre_[k] * old_base.head<2>().norm();
+      const bool in_roi = std::fabs(old_base.x()) <= x_limit - smear &&
+                          std::fabs(old_base.y()) <= y_limit - smear && old_base.z() <= z_limit;
       free = in_view && in_roi;
     } else {
-      free = nearest > distance + config_.depth_margin + config_.depth_margin_per_metre * distance;
+      free = nearest > free_beyond;
     }
     if (free && ++free_votes >= config_.min_free_votes) {
       return true;

@@ -193,6 +193,7 @@ void RemoveGroundLineFit::setParams(const GroundRemovalParams& params) {
   const std::size_t bins = static_cast<std::size_t>(segment_count_) * bin_count_;
   bin_lowest_z_.assign(bins, std::numeric_limits<float>::quiet_NaN());
   bin_lowest_range_.assign(bins, 0.0F);
+  bin_lowest_point_.assign(bins, 0);
   segment_line_begin_.assign(static_cast<std::size_t>(segment_count_) + 1, 0);
   lines_.clear();
 }
@@ -210,7 +211,7 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
   point_range_.resize(n);
   std::fill(bin_lowest_z_.begin(), bin_lowest_z_.end(), std::numeric_limits<float>::quiet_NaN());
 
-  markStackFeet(points);
+  buildStackGrid(points);
 
   const float inverse_resolution = 1.0F / params_.segmentation_angular_resolution;
   const float inverse_bin_len = 1.0F / params_.segmentation_bin_len;
@@ -230,8 +231,7 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
         std::min(static_cast<int>(azimuth * inverse_resolution), segment_count_ - 1);
     point_segment_[i] = segment;
     point_range_[i] = range;
-    if (range < min_range || range >= max_range || p.z > params_.max_obstacle_height ||
-        point_on_stack_[i] != 0) {
+    if (range < min_range || range >= max_range || p.z > params_.max_obstacle_height) {
       continue;
     }
     const int bin =
@@ -241,10 +241,19 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
     if (!(p.z >= bin_lowest_z_[cell])) {
       bin_lowest_z_[cell] = p.z;
       bin_lowest_range_[cell] = range;
+      bin_lowest_point_[cell] = static_cast<int>(i);
     }
   }
   if (non_finite > 0) {
     LOG_ERROR("removeGround: skipped {} of {} points with a non-finite coordinate", non_finite, n);
+  }
+  // A bin whose lowest point stands on a vertical structure offers no floor candidate. Tested
+  // here, once per bin, rather than for every point above.
+  for (std::size_t cell = 0; cell < bin_lowest_z_.size(); ++cell) {
+    if (!std::isnan(bin_lowest_z_[cell]) &&
+        onStack(static_cast<std::size_t>(bin_lowest_point_[cell]), bin_lowest_z_[cell])) {
+      bin_lowest_z_[cell] = std::numeric_limits<float>::quiet_NaN();
+    }
   }
 
   lines_.clear();
@@ -269,8 +278,7 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
     if (range < params_.x_distance_need_preprocess) {
       tolerance = params_.z_distance_need_remove;
     }
-    if (p.z - ground_z <= tolerance && p.z <= params_.max_obstacle_height &&
-        point_on_stack_[i] == 0) {
+    if (p.z - ground_z <= tolerance && p.z <= params_.max_obstacle_height && !onStack(i, p.z)) {
       ground->points.push_back(p);
     } else {
       obstacles->points.push_back(p);
@@ -282,16 +290,18 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
   ground->height = 1;
 }
 
-void RemoveGroundLineFit::markStackFeet(const PointCloud::VectorType& points) {
+void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
   const std::size_t n = points.size();
-  point_on_stack_.assign(n, 0);
   point_stack_cell_.resize(n);
   const float inverse_cell = 1.0F / kStackCell;
-  // Bounding box of the points the test covers, in cells.
-  std::int64_t min_column = std::numeric_limits<std::int64_t>::max();
-  std::int64_t min_row = min_column;
-  std::int64_t max_column = std::numeric_limits<std::int64_t>::min();
-  std::int64_t max_row = max_column;
+  // Cell coordinates of the covered points and their bounding box; the cell indices follow once
+  // the box is known.
+  int min_column = std::numeric_limits<int>::max();
+  int min_row = min_column;
+  int max_column = std::numeric_limits<int>::min();
+  int max_row = max_column;
+  stack_column_.resize(n);
+  stack_row_.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
     const pcl::PointXYZ& p = points[i];
     if (!(std::fabs(p.x) <= kStackExtent && std::fabs(p.y) <= kStackExtent &&
@@ -300,8 +310,10 @@ void RemoveGroundLineFit::markStackFeet(const PointCloud::VectorType& points) {
       point_stack_cell_[i] = -1;
       continue;
     }
-    const auto column = static_cast<std::int64_t>(std::floor(p.x * inverse_cell));
-    const auto row = static_cast<std::int64_t>(std::floor(p.y * inverse_cell));
+    const int column = static_cast<int>(std::floor(p.x * inverse_cell));
+    const int row = static_cast<int>(std::floor(p.y * inverse_cell));
+    stack_column_[i] = column;
+    stack_row_[i] = row;
     min_column = std::min(min_column, column);
     max_column = std::max(max_column, column);
     min_row = std::min(min_row, row);
@@ -312,21 +324,19 @@ void RemoveGroundLineFit::markStackFeet(const PointCloud::VectorType& points) {
     return;
   }
   // One cell of margin on every side, so that the 3 x 3 neighbourhood never leaves the grid.
-  const std::int64_t columns = max_column - min_column + 3;
-  const std::int64_t rows = max_row - min_row + 3;
-  const std::size_t cells = static_cast<std::size_t>(columns * rows);
+  stack_columns_ = max_column - min_column + 3;
+  const int rows = max_row - min_row + 3;
+  const std::size_t cells = static_cast<std::size_t>(stack_columns_) * rows;
   stack_bottom_.assign(cells, std::numeric_limits<float>::infinity());
   stack_top_.assign(cells, -std::numeric_limits<float>::infinity());
   for (std::size_t i = 0; i < n; ++i) {
     if (point_stack_cell_[i] < 0) {
       continue;
     }
-    const pcl::PointXYZ& p = points[i];
-    const auto column = static_cast<std::int64_t>(std::floor(p.x * inverse_cell)) - min_column + 1;
-    const auto row = static_cast<std::int64_t>(std::floor(p.y * inverse_cell)) - min_row + 1;
-    const auto cell = static_cast<int>(row * columns + column);
+    const int cell =
+        (stack_row_[i] - min_row + 1) * stack_columns_ + (stack_column_[i] - min_column + 1);
     point_stack_cell_[i] = cell;
-    stack_bottom_[cell] = std::min(stack_bottom_[cell], p.z);
+    stack_bottom_[cell] = std::min(stack_bottom_[cell], points[i].z);
   }
   for (std::size_t i = 0; i < n; ++i) {
     const int cell = point_stack_cell_[i];
@@ -334,26 +344,24 @@ void RemoveGroundLineFit::markStackFeet(const PointCloud::VectorType& points) {
       stack_top_[cell] = std::max(stack_top_[cell], points[i].z);
     }
   }
-  const float rise = params_.max_dist_point_groundline;
-  const int stride = static_cast<int>(columns);
-  for (std::size_t i = 0; i < n; ++i) {
-    const int cell = point_stack_cell_[i];
-    if (cell < 0) {
-      continue;
-    }
-    const float z = points[i].z;
-    bool on_stack = false;
-    for (int dr = -stride; dr <= stride && !on_stack; dr += stride) {
-      for (int dc = -1; dc <= 1; ++dc) {
-        const int c = cell + dr + dc;
-        if (stack_bottom_[c] <= z + kStackFootSlack && stack_top_[c] > z + rise) {
-          on_stack = true;
-          break;
-        }
+}
+
+bool RemoveGroundLineFit::onStack(std::size_t point, float z) const {
+  const int cell = point_stack_cell_[point];
+  if (cell < 0) {
+    return false;
+  }
+  const float foot = z + kStackFootSlack;
+  const float rise = z + params_.max_dist_point_groundline;
+  for (int row_offset = -stack_columns_; row_offset <= stack_columns_;
+       row_offset += stack_columns_) {
+    for (int c = cell + row_offset - 1; c <= cell + row_offset + 1; ++c) {
+      if (stack_bottom_[c] <= foot && stack_top_[c] > rise) {
+        return true;
       }
     }
-    point_on_stack_[i] = on_stack ? 1 : 0;
   }
+  return false;
 }
 
 void RemoveGroundLineFit::fitSegmentLines(int segment) {

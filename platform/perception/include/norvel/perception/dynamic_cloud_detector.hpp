@@ -24,12 +24,19 @@ namespace perception {
 // into that frame's camera through the map frame and projected into its depth image (the camera's
 // pinhole model, resampled to pixel_angle_deg pixels, each holding the nearest return of its 3x3
 // neighbourhood). The earlier frame votes "free" when everything it saw around that direction was
-// farther than the point by more than the depth margin, or when it saw nothing there although
-// the direction lay inside the sensor's elevation limits and the point inside that frame's region
-// of interest. A return near the point's depth (seen before: static) or in front of it (occluded:
-// unknown) gives no free vote, nor does a direction outside the earlier image. A point is dynamic
-// with at least min_free_votes free votes. Newly visible or briefly occluded structure therefore
-// stays static: no earlier frame saw through it.
+// farther than the point by more than the depth margin, or when it saw nothing there (nor, in the
+// pixels just above and below, anything up to that depth: sparse scan patterns leave holes)
+// although the direction lay inside the sensor's elevation limits and the point inside that
+// frame's region of interest. A return near the point's depth (seen before: static) or in front of
+// it (occluded: unknown) gives no free vote, nor does a direction outside the earlier image. A
+// point is dynamic with at least min_free_votes free votes. Newly visible or briefly occluded
+// structure therefore stays static: no earlier frame saw through it.
+//
+// Scans are not motion-compensated: each is smeared by the robot's motion while it was taken,
+// taken to be the pose change since the previous Update. Where two compared scans were smeared
+// differently (the robot started, stopped or changed its turn in between), the earlier depth
+// image is widened in azimuth by the difference and its region of interest shrunk by both
+// smears, so that static edges do not look like free space.
 //
 // Usage per frame: Update with the camera's obstacle cloud and the robot pose, then DivideCloud
 // for each cluster of that cloud. Ownership: the detector owns its history (allocated in Init and
@@ -72,10 +79,19 @@ class DynamicCloudDetector {
     Eigen::Matrix4f map_to_camera{Eigen::Matrix4f::Identity()};
     Eigen::Matrix4f map_to_base{Eigen::Matrix4f::Identity()};
     std::uint64_t sequence{0};
+    // The robot's motion since the previous update, in that previous base frame: what the scan
+    // was smeared by (see Update).
+    float yaw_step{0.0F};
+    Eigen::Vector3f translation_step{Eigen::Vector3f::Zero()};
   };
 
   void renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>& cloud, HistoryFrame& frame);
+  // Writes into `out` the minimum of `in` over a horizontal window of +-radius pixels.
+  void horizontalMin(const std::vector<float>& in, int radius, std::vector<float>& out);
   bool projectToPixel(const Eigen::Vector3f& camera_point, int& pixel) const;
+  // Whether the pixels directly above and below `pixel` in `depth` hold no return at or before
+  // `beyond`.
+  bool nothingNearAround(const std::vector<float>& depth, int pixel, float beyond) const;
 
   std::string yaml_path_;
   DynamicCloudDetectorConfig config_;
@@ -103,6 +119,18 @@ class DynamicCloudDetector {
   std::vector<Eigen::Matrix4f, Eigen::aligned_allocator<Eigen::Matrix4f>> current_to_camera_;
   std::vector<Eigen::Matrix4f, Eigen::aligned_allocator<Eigen::Matrix4f>> current_to_old_base_;
   std::vector<const HistoryFrame*> compared_frames_;
+  // Per compared frame: the depth image to compare against (the frame's own, or a copy widened
+  // in azimuth by the smear mismatch, see Update) and the extra region-of-interest margin,
+  // metres plus metres per metre of range.
+  std::vector<const std::vector<float>*> compared_depth_;
+  std::vector<float> compared_roi_margin_;
+  std::vector<float> compared_roi_margin_per_metre_;
+  std::vector<std::vector<float>> widened_depth_;
+  std::vector<float> block_prefix_;
+  std::vector<float> block_suffix_;
+  // Pose of the previous update, for the smear of the next scan.
+  bool has_previous_pose_{false};
+  Eigen::Matrix4f previous_base_to_map_{Eigen::Matrix4f::Identity()};
 };
 
 }  // namespace perception

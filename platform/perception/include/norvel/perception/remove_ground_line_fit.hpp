@@ -83,8 +83,10 @@ class RemoveGroundLineFit {
     float heightAt(float range) const { return intercept + slope * range; }
   };
 
-  // Flags the points at the foot of, or on, a vertical structure (see the class comment).
-  void markStackFeet(const PointCloud::VectorType& points);
+  // Fills the vertical-structure grid for `points` (see the class comment); onStack then tells
+  // whether point `point` at height `z` stands at the foot of, or on, such a structure.
+  void buildStackGrid(const PointCloud::VectorType& points);
+  bool onStack(std::size_t point, float z) const;
   void fitSegmentLines(int segment);
   float groundHeight(int segment, float range, bool& has_line) const;
 
@@ -98,15 +100,17 @@ class RemoveGroundLineFit {
   // Per bin (segment-major), reused across calls: lowest height and its range (NaN when empty).
   std::vector<float> bin_lowest_z_;
   std::vector<float> bin_lowest_range_;
+  std::vector<int> bin_lowest_point_;
   // Ground lines of all segments, segment after segment; lines of segment s are
   // lines_[segment_line_begin_[s] .. segment_line_begin_[s + 1]).
   std::vector<GroundLine> lines_;
   std::vector<int> segment_line_begin_;
-  // Vertical-structure test, reused across calls: per point its cell on a fine horizontal grid
-  // (-1 when not covered) and whether it stands on a stack; per cell the lowest height and the
-  // top of the stack rising from it.
+  // Vertical-structure grid, reused across calls: per point its cell (-1 when not covered) and
+  // cell coordinates; per cell the lowest height and the top of the stack rising from it.
   std::vector<int> point_stack_cell_;
-  std::vector<unsigned char> point_on_stack_;
+  std::vector<int> stack_column_;
+  std::vector<int> stack_row_;
+  int stack_columns_{0};
   std::vector<float> stack_bottom_;
   std::vector<float> stack_top_;
 };
