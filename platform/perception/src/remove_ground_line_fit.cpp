@@ -38,6 +38,11 @@ constexpr float kStackReach = 0.25F;
 // The test covers points within this horizontal distance of the frame origin (far beyond any
 // region of interest the node keeps), so that a stray far point cannot blow up the cell grid.
 constexpr float kStackExtent = 20.0F;
+// A whole number of cells beyond kStackExtent: shifts cell coordinates positive without moving
+// the cell borders.
+constexpr float kStackOffset = 1024.0F;
+static_assert(kStackOffset > kStackExtent / kStackCell + 1.0F,
+              "cell coordinates must stay positive");
 // How far above a point a neighbouring stack may start and still stand on the same floor: the
 // floor's own noise, but less than the few centimetres at which a ring meets a wall above the
 // floor in front of it.
@@ -310,8 +315,9 @@ void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
       point_stack_cell_[i] = -1;
       continue;
     }
-    const int column = static_cast<int>(std::floor(p.x * inverse_cell));
-    const int row = static_cast<int>(std::floor(p.y * inverse_cell));
+    // Shifted to positive values so that truncation rounds down like floor, more cheaply.
+    const int column = static_cast<int>(p.x * inverse_cell + kStackOffset);
+    const int row = static_cast<int>(p.y * inverse_cell + kStackOffset);
     stack_column_[i] = column;
     stack_row_[i] = row;
     min_column = std::min(min_column, column);
@@ -327,8 +333,8 @@ void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
   stack_columns_ = max_column - min_column + 3;
   const int rows = max_row - min_row + 3;
   const std::size_t cells = static_cast<std::size_t>(stack_columns_) * rows;
-  stack_bottom_.assign(cells, std::numeric_limits<float>::infinity());
-  stack_top_.assign(cells, -std::numeric_limits<float>::infinity());
+  stack_cells_.assign(cells, StackCell{std::numeric_limits<float>::infinity(),
+                                       -std::numeric_limits<float>::infinity()});
   for (std::size_t i = 0; i < n; ++i) {
     if (point_stack_cell_[i] < 0) {
       continue;
@@ -336,19 +342,35 @@ void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
     const int cell =
         (stack_row_[i] - min_row + 1) * stack_columns_ + (stack_column_[i] - min_column + 1);
     point_stack_cell_[i] = cell;
-    stack_bottom_[cell] = std::min(stack_bottom_[cell], points[i].z);
+    stack_cells_[cell].bottom = std::min(stack_cells_[cell].bottom, points[i].z);
   }
   for (std::size_t i = 0; i < n; ++i) {
     const int cell = point_stack_cell_[i];
-    if (cell >= 0 && points[i].z <= stack_bottom_[cell] + kStackReach) {
-      stack_top_[cell] = std::max(stack_top_[cell], points[i].z);
+    if (cell >= 0 && points[i].z <= stack_cells_[cell].bottom + kStackReach) {
+      stack_cells_[cell].top = std::max(stack_cells_[cell].top, points[i].z);
+    }
+  }
+  // Most points lie on open floor, far from any stack: mark the neighbourhoods of the cells that
+  // could pass the test (rising more than max_dist_point_groundline - kStackFootSlack from their
+  // bottom), so that onStack can dismiss the others with one look-up.
+  near_stack_.assign(cells, 0);
+  const float least_rise = params_.max_dist_point_groundline - kStackFootSlack;
+  const int last = static_cast<int>(cells) - stack_columns_ - 1;
+  for (int c = stack_columns_ + 1; c < last; ++c) {
+    if (stack_cells_[c].top - stack_cells_[c].bottom > least_rise) {
+      for (int row_offset = -stack_columns_; row_offset <= stack_columns_;
+           row_offset += stack_columns_) {
+        near_stack_[c + row_offset - 1] = 1;
+        near_stack_[c + row_offset] = 1;
+        near_stack_[c + row_offset + 1] = 1;
+      }
     }
   }
 }
 
 bool RemoveGroundLineFit::onStack(std::size_t point, float z) const {
   const int cell = point_stack_cell_[point];
-  if (cell < 0) {
+  if (cell < 0 || near_stack_[cell] == 0) {
     return false;
   }
   const float foot = z + kStackFootSlack;
@@ -356,7 +378,7 @@ bool RemoveGroundLineFit::onStack(std::size_t point, float z) const {
   for (int row_offset = -stack_columns_; row_offset <= stack_columns_;
        row_offset += stack_columns_) {
     for (int c = cell + row_offset - 1; c <= cell + row_offset + 1; ++c) {
-      if (stack_bottom_[c] <= foot && stack_top_[c] > rise) {
+      if (stack_cells_[c].bottom <= foot && stack_cells_[c].top > rise) {
         return true;
       }
     }

@@ -111,8 +111,13 @@ class RemoveGroundLineFit {
   std::vector<int> stack_column_;
   std::vector<int> stack_row_;
   int stack_columns_{0};
-  std::vector<float> stack_bottom_;
-  std::vector<float> stack_top_;
+  struct StackCell {
+    float bottom;
+    float top;
+  };
+  std::vector<StackCell> stack_cells_;
+  // Per cell: whether a cell of its 3 x 3 neighbourhood rises enough to hold a stack.
+  std::vector<unsigned char> near_stack_;
 };
 
 }  // namespace perception
