@@ -305,9 +305,13 @@ bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, in
 }
 
 bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
+  return evidenceFor(point) == Evidence::kMoved;
+}
+
+DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::PointXYZ& point) const {
   if (compared_frames_.empty() || !std::isfinite(point.x) || !std::isfinite(point.y) ||
       !std::isfinite(point.z) || point.z < config_.min_point_height) {
-    return false;
+    return Evidence::kStayed;
   }
   const Eigen::Vector4f p(point.x, point.y, point.z, 1.0F);
   const float x_limit = config_.roi_x_max - config_.roi_margin;
@@ -315,6 +319,8 @@ bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
   // No margin on the height cut: a level robot sees the same heights from every pose.
   const float z_limit = config_.roi_z_max;
   int free_votes = 0;
+  int seen_votes = 0;
+  int hidden_votes = 0;
   for (std::size_t k = 0; k < compared_frames_.size(); ++k) {
     const Eigen::Vector3f q = (current_to_camera_[k] * p).head<3>();
     int pixel = 0;
@@ -347,30 +353,119 @@ bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
       free = in_view && in_roi;
     } else {
       free = nearest > free_beyond;
+      // A return at the point's own depth: that frame saw the same surface there; a nearer
+      // one hid the place.
+      if (!free) {
+        const bool seen = nearest >= 2.0F * distance - free_beyond;
+        seen_votes += seen ? 1 : 0;
+        hidden_votes += seen ? 0 : 1;
+      }
     }
     if (free && ++free_votes >= config_.min_free_votes) {
-      return true;
+      return Evidence::kMoved;
     }
   }
-  return false;
+  // Stayed when the surface was seen where it is now in enough frames and in at least as many
+  // as hid it: something walking straight away was seen at nearly its depth by the youngest
+  // frames only, and hidden (by itself) in the older ones.
+  return seen_votes >= config_.min_free_votes && seen_votes >= hidden_votes ? Evidence::kStayed
+                                                                            : Evidence::kUnknown;
 }
 
 void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& cluster,
                                        pcl::PointCloud<pcl::PointXYZ>& dynamic,
                                        pcl::PointCloud<pcl::PointXYZ>& static_cloud) {
-  dynamic.points.reserve(dynamic.points.size() + cluster.points.size());
-  static_cloud.points.reserve(static_cloud.points.size() + cluster.points.size());
-  for (const pcl::PointXYZ& p : cluster.points) {
-    if (isDynamic(p)) {
-      dynamic.points.push_back(p);
+  const std::size_t n = cluster.points.size();
+  evidence_.resize(n);
+  bool any_moved = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    evidence_[i] = evidenceFor(cluster.points[i]);
+    any_moved = any_moved || evidence_[i] == Evidence::kMoved;
+  }
+  if (any_moved && config_.spread_radius > 0.0F) {
+    spreadMotion(cluster);
+  }
+  dynamic.points.reserve(dynamic.points.size() + n);
+  static_cloud.points.reserve(static_cloud.points.size() + n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (evidence_[i] == Evidence::kMoved) {
+      dynamic.points.push_back(cluster.points[i]);
     } else {
-      static_cloud.points.push_back(p);
+      static_cloud.points.push_back(cluster.points[i]);
     }
   }
   dynamic.width = static_cast<std::uint32_t>(dynamic.points.size());
   dynamic.height = 1;
   static_cloud.width = static_cast<std::uint32_t>(static_cloud.points.size());
   static_cloud.height = 1;
+}
+
+void DynamicCloudDetector::spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster) {
+  // On a horizontal grid of spread_radius cells: from every point called moved by its own
+  // evidence to the unknown points within spread_radius of it, one step only. Growing on from
+  // those would run along structure that merely came into view (a wall passed while driving)
+  // once a person walks next to it.
+  const float cell = config_.spread_radius;
+  const float inverse_cell = 1.0F / cell;
+  const std::size_t n = cluster.points.size();
+  float min_x = std::numeric_limits<float>::max();
+  float min_y = min_x;
+  float max_x = std::numeric_limits<float>::lowest();
+  float max_y = max_x;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (evidence_[i] == Evidence::kStayed) {
+      continue;  // moved and unknown points are finite
+    }
+    const pcl::PointXYZ& p = cluster.points[i];
+    min_x = std::min(min_x, p.x);
+    min_y = std::min(min_y, p.y);
+    max_x = std::max(max_x, p.x);
+    max_y = std::max(max_y, p.y);
+  }
+  const int columns = static_cast<int>((max_x - min_x) * inverse_cell) + 1;
+  const int rows = static_cast<int>((max_y - min_y) * inverse_cell) + 1;
+  // The unknown and moved points of each cell as a bucket list: first index per cell, next per
+  // point; the moved ones are the seeds.
+  spread_first_.assign(static_cast<std::size_t>(columns) * rows, -1);
+  spread_next_.assign(n, -1);
+  spread_cell_.assign(n, -1);
+  spread_queue_.clear();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (evidence_[i] == Evidence::kStayed) {
+      continue;
+    }
+    const pcl::PointXYZ& p = cluster.points[i];
+    const int c = static_cast<int>((p.y - min_y) * inverse_cell) * columns +
+                  static_cast<int>((p.x - min_x) * inverse_cell);
+    spread_cell_[i] = c;
+    spread_next_[i] = spread_first_[c];
+    spread_first_[c] = static_cast<int>(i);
+    if (evidence_[i] == Evidence::kMoved) {
+      spread_queue_.push_back(static_cast<int>(i));
+    }
+  }
+  const float radius_squared = cell * cell;
+  for (const int i : spread_queue_) {
+    const pcl::PointXYZ& p = cluster.points[static_cast<std::size_t>(i)];
+    const int row = spread_cell_[i] / columns;
+    const int column = spread_cell_[i] % columns;
+    for (int r = std::max(0, row - 1); r <= std::min(rows - 1, row + 1); ++r) {
+      for (int c = std::max(0, column - 1); c <= std::min(columns - 1, column + 1); ++c) {
+        for (int j = spread_first_[static_cast<std::size_t>(r) * columns + c]; j >= 0;
+             j = spread_next_[static_cast<std::size_t>(j)]) {
+          if (evidence_[j] != Evidence::kUnknown) {
+            continue;
+          }
+          const pcl::PointXYZ& q = cluster.points[static_cast<std::size_t>(j)];
+          const float dx = q.x - p.x;
+          const float dy = q.y - p.y;
+          if (dx * dx + dy * dy <= radius_squared) {
+            evidence_[j] = Evidence::kMoved;
+          }
+        }
+      }
+    }
+  }
 }
 
 }  // namespace perception

@@ -85,6 +85,14 @@ class DynamicCloudDetector {
     Eigen::Vector3f translation_step{Eigen::Vector3f::Zero()};
   };
 
+  // What the compared frames say about a current point: earlier frames saw free space through
+  // it (moved), saw a surface at its depth (stayed), or neither (unknown: occluded, out of view,
+  // too few frames).
+  enum class Evidence : unsigned char { kMoved, kStayed, kUnknown };
+  Evidence evidenceFor(const pcl::PointXYZ& point) const;
+  // Turns the unknown points of `cluster` within spread_radius of a moved point into moved ones
+  // (evidence_ holds the cluster's evidence).
+  void spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster);
   void renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>& cloud, HistoryFrame& frame);
   // Writes into `out` the minimum of `in` over a horizontal window of +-radius pixels.
   void horizontalMin(const std::vector<float>& in, int radius, std::vector<float>& out);
@@ -128,6 +136,13 @@ class DynamicCloudDetector {
   std::vector<std::vector<float>> widened_depth_;
   std::vector<float> block_prefix_;
   std::vector<float> block_suffix_;
+  // DivideCloud scratch: per cluster point its evidence; the spreading grid's bucket lists of
+  // moved points.
+  std::vector<Evidence> evidence_;
+  std::vector<int> spread_first_;
+  std::vector<int> spread_next_;
+  std::vector<int> spread_cell_;
+  std::vector<int> spread_queue_;
   // Pose of the previous update, for the smear of the next scan.
   bool has_previous_pose_{false};
   Eigen::Matrix4f previous_base_to_map_{Eigen::Matrix4f::Identity()};

@@ -23,6 +23,12 @@ struct DynamicCloudDetectorConfig {
   float depth_margin_per_metre{0.05F};
   // A point is dynamic when at least this many compared frames saw free space through it (>= 1).
   int min_free_votes{2};
+  // Within a cluster, a point no earlier frame could judge (occluded or out of view, e.g. a
+  // person walking straight away, hidden behind where they were before) is dynamic when a point
+  // called dynamic lies within this horizontal distance. Points that earlier frames saw at their
+  // own depth (in at least min_free_votes frames, and in as many as hid them) stay static. 0
+  // turns this off.
+  float spread_radius{0.3F};
   // Points lower than this above the floor (base z) are never called dynamic: low returns flicker
   // between ground and obstacle and would otherwise look like motion.
   float min_point_height{0.08F};
