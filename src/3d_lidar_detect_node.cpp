@@ -509,9 +509,9 @@ void LidarDetectNode::createPerceptionObjects() {
     norvel::perception::CameraInfo info;
     info.width = param.width;
     info.height = param.height;
-    info.K << static_cast<float>(param.fx), 0.0f, static_cast<float>(param.cx), 0.0f,
+    info.intrinsics << static_cast<float>(param.fx), 0.0f, static_cast<float>(param.cx), 0.0f,
         static_cast<float>(param.fy), static_cast<float>(param.cy), 0.0f, 0.0f, 1.0f;
-    info.T_cam2base = Tvirtual_cams2base_.at(n);
+    info.camera_to_base = Tvirtual_cams2base_.at(n);
     info.camera_index = static_cast<int32_t>(n);
     dynamic_cloud_detector_sensor_infos_.push_back(info);
   }
@@ -606,9 +606,18 @@ void LidarDetectNode::consumeParameterUpdate() {
     return;
   }
   LOG_INFO("LidarDetectNode::processOneFrame update params");
-  std::lock_guard<std::mutex> lock(params_mutex_);
-  frame_ground_params_ = remove_ground_params_;
-  params_updated_ = false;
+  {
+    std::lock_guard<std::mutex> lock(params_mutex_);
+    frame_ground_params_ = remove_ground_params_;
+    params_updated_ = false;
+  }
+  // The remover keeps its own copy; hand it the new values so that they take effect. Values it
+  // rejects leave it on the previous ones.
+  try {
+    ground_remover_->setParams(frame_ground_params_);
+  } catch (const std::exception& error) {
+    LOG_ERROR("ground removal keeps its previous parameters: {}", error.what());
+  }
 }
 
 void LidarDetectNode::processOneFrame(const PointCloudPtr& cloud, const rclcpp::Time& stamp) {

@@ -1,0 +1,126 @@
+// Time of processOneFrame on simulated scans of 20k, 100k and 300k points, with one default
+// camera, debug off and post-fusion off. The per-stage figures are the node's own timing log
+// lines, captured while the logger stays at INFO as in production; the console is left out so
+// that printing does not dominate.
+//
+// Usage: frame_pipeline_benchmark [frames per size, default 30]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <pcl/common/io.h>
+#include <spdlog/sinks/base_sink.h>
+#include <tf2_ros/static_transform_broadcaster.h>
+
+#include "3d_lidar_detect_node.hpp"
+#include "lidar_sim/lidar_simulator.hpp"
+#include "lidar_sim/scenario.hpp"
+#include "logger.hpp"
+
+namespace {
+
+using lidar_perception::LidarDetectNode;
+
+// Collects "<stage> time: <x> ms." values by stage name.
+class StageTimes : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  std::map<std::string, std::vector<double>> times;
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    static const std::regex kTiming(R"(\] (.*) time: ([0-9.eE+-]+) ?ms\.)");
+    const std::string text(msg.payload.data(), msg.payload.size());
+    std::smatch m;
+    if (std::regex_search(text, m, kTiming)) {
+      times[m[1].str()].push_back(std::stod(m[2].str()));
+    }
+  }
+  void flush_() override {}
+};
+
+double median(std::vector<double> v) {
+  if (v.empty()) {
+    return 0.0;
+  }
+  std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int frames = argc > 1 ? std::atoi(argv[1]) : 30;
+  setenv("SPDLOG_STDOUT", "false", 1);
+  std::vector<const char*> ros_argv{"frame_pipeline_benchmark", "--ros-args", "-p",
+                                    "debug:=false"};
+  rclcpp::init(static_cast<int>(ros_argv.size()), ros_argv.data());
+  auto stages = std::make_shared<StageTimes>();
+  corvanta::Logger::Instance().logger_->sinks().push_back(stages);
+
+  auto helper = std::make_shared<rclcpp::Node>("benchmark_tf");
+  tf2_ros::StaticTransformBroadcaster broadcaster(helper);
+  geometry_msgs::msg::TransformStamped mount;
+  mount.header.frame_id = "base_footprint";
+  mount.child_frame_id = "3d_lidar_link";
+  mount.transform.translation.z = 0.3;
+  geometry_msgs::msg::TransformStamped pose;
+  pose.header.frame_id = "map";
+  pose.child_frame_id = "base_footprint";
+  broadcaster.sendTransform({mount, pose});
+  auto node = std::make_shared<LidarDetectNode>("lidar_detect_node");
+  node->activate();
+
+  lidar_sim::Scenario scenario =
+      lidar_sim::loadScenario(std::string(SCENARIO_DIR) + "/office_crossing.yaml");
+  std::printf("processOneFrame, one default camera, debug off, post-fusion off, %d frames each\n",
+              frames);
+  std::printf("%8s %12s  per-stage medians (ms)\n", "points", "total ms");
+  double previous_total = 0.0;
+  size_t previous_points = 0;
+  for (const int points : {20000, 100000, 300000}) {
+    scenario.lidar = lidar_sim::lidarPreset("livox");
+    scenario.lidar.points_per_frame = points;
+    lidar_sim::LidarSimulator simulator(scenario);
+    std::vector<LidarDetectNode::PointCloudPtr> clouds;
+    for (int k = 0; k < std::min(frames, 10); ++k) {
+      const auto frame = simulator.simulateFrame(static_cast<uint32_t>(k));
+      auto cloud = std::make_shared<LidarDetectNode::PointCloud>();
+      pcl::copyPointCloud(*frame.cloud, *cloud);
+      clouds.push_back(cloud);
+    }
+    stages->times.clear();
+    std::vector<double> totals;
+    for (int k = 0; k < frames; ++k) {
+      const auto& cloud = clouds[static_cast<size_t>(k) % clouds.size()];
+      const rclcpp::Time stamp(simulator.frameStampNs(static_cast<uint32_t>(k)), RCL_ROS_TIME);
+      const auto start = std::chrono::steady_clock::now();
+      node->processOneFrame(cloud, stamp);
+      totals.push_back(std::chrono::duration<double, std::milli>(
+                           std::chrono::steady_clock::now() - start)
+                           .count());
+    }
+    const double total = median(totals);
+    std::printf("%8zu %12.3f ", clouds.front()->size(), total);
+    for (const auto& [stage, values] : stages->times) {
+      std::printf(" %s %.3f;", stage.c_str(), median(values));
+    }
+    std::printf("\n");
+    if (previous_points > 0) {
+      std::printf("         time ratio %.2f for point ratio %.2f\n", total / previous_total,
+                  static_cast<double>(clouds.front()->size()) /
+                      static_cast<double>(previous_points));
+    }
+    previous_total = total;
+    previous_points = clouds.front()->size();
+  }
+  node.reset();
+  helper.reset();
+  rclcpp::shutdown();
+  return 0;
+}

@@ -1,0 +1,376 @@
+// The node's configuration, intake and run-time parameter updates, driven in-process the way
+// the program runs it. Expected texts and values are written out by hand.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <pcl_conversions/pcl_conversions.h>
+#include <lifecycle_msgs/msg/state.hpp>
+
+#include "node_harness.hpp"
+
+namespace lidar_perception {
+namespace {
+
+using namespace std::chrono_literals;
+using sensor_msgs::msg::CameraInfo;
+using sensor_msgs::msg::PointCloud2;
+
+// Checks that `expected` appears in `lines` in order (other lines may come between).
+void expectSubsequence(const std::vector<std::string>& lines,
+                       const std::vector<std::string>& expected) {
+  size_t next = 0;
+  for (const auto& line : lines) {
+    if (next < expected.size() && line == expected[next]) {
+      ++next;
+    }
+  }
+  EXPECT_EQ(next, expected.size())
+      << "missing or out of order: " << (next < expected.size() ? expected[next] : "");
+}
+
+PointCloud2 wallScan(float x = 2.0f) {
+  pcl::PointCloud<pcl::PointXYZ> cloud;
+  for (int i = 0; i < 20; ++i) {
+    for (int k = 0; k < 10; ++k) {
+      cloud.push_back({x, 1.0f + 0.05f * static_cast<float>(i), -0.2f + 0.05f * k});
+    }
+  }
+  PointCloud2 msg;
+  pcl::toROSMsg(cloud, msg);
+  msg.header.frame_id = "3d_lidar_link";
+  msg.header.stamp.sec = 100;
+  msg.header.stamp.nanosec = 5;
+  return msg;
+}
+
+TEST(LidarDetectNodeConfiguration, DefaultsAreReadAndLoggedInOrder) {
+  LogCapture log;
+  NodeHarness harness({});
+  auto peer = harness.peer();
+  EXPECT_TRUE(harness.node().configured());
+  EXPECT_EQ(harness.node().get_current_state().id(),
+            lifecycle_msgs::msg::State::PRIMARY_STATE_ACTIVE);
+  expectSubsequence(
+      log.lines(),
+      {"start to initialize 3d_lidar_detect node",
+       "start to get common parameters",
+       "lidar_id = 1",
+       "debug = true",
+       "pub_sem_info = true",
+       "pub_cloud_info = true",
+       "pub_virtual_camera_tf = false",
+       "get_tf_duration = 0.02",
+       "tf_buf_cache_time = 10",
+       "enable_roi_filter = true",
+       "x_large = 5",
+       "y_large = 5",
+       "x_small_front = 0.41",
+       "x_small_back = -0.315",
+       "y_small = 0.255",
+       "enable_dynamic_static_split = true",
+       "map_frame_id = map",
+       "base_frame_id = base_footprint",
+       "lidar_frame_id = 3d_lidar_link",
+       "lidar_topic = /cloud_registered_body",
+       "topic_type = 0",
+       "dynamic_ratio = 0.7",
+       "static_ratio = 0.3",
+       "enable_detector_thread = false",
+       "post_fusion.threshold = 0.7",
+       "virtual_cameras_num = 1",
+       "vir_cam_0_vertical_up_pos = 52",
+       "vir_cam_0_vertical_down_pos = -7",
+       "vir_cam_0_horizontal_start_pos = 0",
+       "vir_cam_0_horizontal_end_pos = 90",
+       "vir_cam_0_frame_id = virtual_camera0_color_optical_frame",
+       "vir_cam_0_width = 1280",
+       "vir_cam_0_height = 800",
+       "vir_cam_0_lidar_semantic_obstacles_topic = /livox/virtual_camera0_semantic_obstacles",
+       "vir_cam_0_lidar_obstacles_topic = /livox/virtual_camera0_obstacles",
+       "vir_cam_0_lidar_semantic_static_obstacles_topic = "
+       "/livox/virtual_camera0_semantic_static_obstacles",
+       "vir_cam_0_lidar_static_obstacles_topic = /livox/virtual_camera0_static_obstacles",
+       "vir_cam_0_lidar_semantic_dynamic_obstacles_topic = "
+       "/livox/virtual_camera0_semantic_dynamic_obstacles",
+       "vir_cam_0_lidar_dynamic_obstacles_topic = /livox/virtual_camera0_dynamic_obstacles",
+       "vir_cam_0_lidar_base_pointcloud_topic = /livox/virtual_camera0_base_pointcloud",
+       "vir_cam_0_lidar_elevated_cloud_topic = /livox/virtual_camera0_elevated_cloud",
+       "vir_cam_0_lidar_ground_cloud_topic = /livox/virtual_camera0_ground_cloud",
+       "vir_cam_0_virtual_camera_info_topic = virtual_camera_01_00_camera_info",
+       "vir_cam_0_virtual_camera_frustum_topic = virtual_camera_01_00_frustum",
+       "vir_cam_0_virtual_camera_pointcloud_topic = virtual_camera_01_00_pointcloud",
+       "vir_cam_0_enable_ground_remove = true",
+       "vir_cam_0_enable_cone_remove = true",
+       "vir_cam_0_cone_theta_threshold = 60",
+       "start to get remove ground parameters",
+       "lidar_1_remove_ground_params_.segmentation_angular_resolution = 0.2000",
+       "lidar_1_remove_ground_params_.point_cloud_max_range = 2.0000",
+       "lidar_1_remove_ground_params_.point_cloud_min_range = 0.4500",
+       "lidar_1_remove_ground_params_.segmentation_bin_len = 0.0500",
+       "lidar_1_remove_ground_params_.cam_height = 0.0500",
+       "lidar_1_remove_ground_params_.max_lsq_residual = 0.1500",
+       "lidar_1_remove_ground_params_.min_slope  = 0.0000",
+       "lidar_1_remove_ground_params_.max_slope  = 0.2000",
+       "lidar_1_remove_ground_params_.max_height_diff_for_start_up  = 0.0500",
+       "lidar_1_remove_ground_params_.max_height_diff_for_start_down  = 0.1300",
+       "lidar_1_remove_ground_params_.max_dist_point_groundline  = 0.0450",
+       "lidar_1_remove_ground_params_.long_threshold  = 0.2000",
+       "lidar_1_remove_ground_params_.max_height_diff_for_front  = 0.0400",
+       "lidar_1_remove_ground_params_.x_distance_need_preprocess  = 1.0000",
+       "lidar_1_remove_ground_params_.z_distance_need_remove  = 0.0500",
+       "lidar_1_remove_ground_params_.max_obstacle_height  = 0.6660",
+       "lidar_1_remove_ground_params_.diluting_threshold  = 0.0300",
+       "start to get point cloud cluster parameters",
+       "lidar_1_grid_step = 0.1500",
+       "lidar_1_grid_kernelSize = 3",
+       "lidar_1_grid_th = 3",
+       "begin to build virtual camera group",
+       "Tvirtual_cams2lidar_.size(): 1 ",
+       "Tvirtual_cams2base_.size(): 1",
+       "virtual_cameras_param_.size(): 1",
+       "virtual_cameras_frustum_cloud_.size(): 1",
+       "dynamic_cloud_detector_sensor_infos_.size(): 1"});
+  EXPECT_TRUE(log.containsPrefix("h_fov_radian: 1.5707963"));
+  EXPECT_TRUE(log.containsPrefix("virtual_camera_param.fx: 639.99"));
+  EXPECT_TRUE(log.containsPrefix("dynamic_cloud_detector_yaml = /"));
+
+  // Angles arrive in degrees and are stored in radians, widened to double for the conversion.
+  const auto& camera = *peer.configs().at(0);
+  EXPECT_EQ(camera.horizontal_end_pos, 1.5707964f);
+  EXPECT_EQ(camera.cone_theta_threshold, 60.0f);
+  EXPECT_EQ(peer.groundParams().noise_nsigma, 4.0f);
+  EXPECT_EQ(peer.clusterPara().cluster_grid_step, 0.15f);
+  EXPECT_EQ(peer.clusterPara().cluster_grid_th, 3);
+}
+
+TEST(LidarDetectNodeConfiguration, GroundKeysAreComposedFromTheLidarId) {
+  LogCapture log;
+  NodeHarness harness({"-p", "lidar_id:=3", "-p", "lidar_1.cam_height:=0.9", "-p",
+                       "lidar_3.max_slope:=0.3", "-p", "vir_cam_0.horizontal_end_pos:=60.0", "-p",
+                       "cluster_grid_th:=7"});
+  auto peer = harness.peer();
+  EXPECT_EQ(peer.lidarId(), 3);
+  EXPECT_EQ(peer.groundParams().cam_height, 0.05f);  // lidar_1 key ignored
+  EXPECT_EQ(peer.groundParams().max_slope, 0.3f);
+  EXPECT_EQ(peer.clusterPara().cluster_grid_th, 7);
+  EXPECT_EQ(log.countOf("lidar_3_remove_ground_params_.max_slope  = 0.3000"), 1u);
+  EXPECT_EQ(log.countOf("lidar_3_grid_th = 7"), 1u);
+  EXPECT_FLOAT_EQ(peer.configs().at(0)->horizontal_end_pos, static_cast<float>(M_PI / 3));
+}
+
+TEST(LidarDetectNodeConfiguration, WrongParameterTypeFailsConfiguration) {
+  LogCapture log;
+  NodeHarness harness({"-p", "x_large:=5"});  // an integer for a float key
+  EXPECT_FALSE(harness.node().configured());
+  EXPECT_EQ(harness.node().get_current_state().id(),
+            lifecycle_msgs::msg::State::PRIMARY_STATE_UNCONFIGURED);
+  EXPECT_EQ(log.countOf("y_large = 5"), 0u);  // configuration stopped at x_large
+  EXPECT_EQ(harness.peer().count("cloud_sub"), 0u);
+}
+
+TEST(LidarDetectNodeConfiguration, AConfigurationThatFailedPartWayProcessesNoFrames) {
+  // The share directory cannot be found: configuration fails after the subscription exists.
+  const std::string ament_prefix_path = std::getenv("AMENT_PREFIX_PATH");
+  setenv("AMENT_PREFIX_PATH", "/nonexistent", 1);
+  LogCapture log;
+  NodeHarness harness({"-p", "debug:=false"});
+  setenv("AMENT_PREFIX_PATH", ament_prefix_path.c_str(), 1);
+  EXPECT_FALSE(harness.node().configured());
+  EXPECT_EQ(harness.peer().count("cloud_sub"), 1u);
+
+  auto publisher = harness.helper().create_publisher<PointCloud2>("/cloud_registered_body", 1);
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (!log.containsPrefix("dropping lidar frame") &&
+         std::chrono::steady_clock::now() < deadline) {
+    publisher->publish(wallScan());
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_TRUE(
+      log.containsPrefix("dropping lidar frame: the node's configuration did not complete"));
+  EXPECT_FALSE(log.containsPrefix("pub camera info time"));
+}
+
+TEST(LidarDetectNodeConfiguration, ASecondConfigureIsRefused) {
+  LogCapture log;
+  NodeHarness harness({"-p", "debug:=false"});
+  harness.node().deactivate();
+  harness.node().cleanup();
+  const auto& state = harness.node().configure();
+  EXPECT_EQ(state.id(), lifecycle_msgs::msg::State::PRIMARY_STATE_UNCONFIGURED);
+  EXPECT_TRUE(log.containsPrefix("configure refused"));
+  EXPECT_EQ(log.countOf("start to initialize 3d_lidar_detect node"), 1u);
+  EXPECT_EQ(harness.peer().count("camera_info"), 1u);  // nothing appended twice
+}
+
+TEST(LidarDetectNodeConfiguration, PublishersAndSubscriptionFollowTheSwitches) {
+  struct Case {
+    std::vector<std::string> args;
+    std::map<std::string, size_t> expected;
+  };
+  const std::vector<Case> cases{
+      {{},
+       {{"semantic_static", 1},
+        {"semantic_dynamic", 1},
+        {"static", 1},
+        {"dynamic", 1},
+        {"semantic_obstacles", 0},
+        {"obstacles", 0},
+        {"base", 1},
+        {"frustum", 1},
+        {"camera_info", 1},
+        {"cloud_sub", 1},
+        {"custom_sub", 0},
+        {"detectors", 1}}},
+      {{"-p", "debug:=false", "-p", "topic_type:=2"},
+       {{"base", 0},
+        {"elevated", 0},
+        {"ground", 0},
+        {"frustum", 0},
+        {"split", 0},
+        {"semantic_static", 1},
+        {"camera_info", 1},
+        {"cloud_sub", 0},
+        {"custom_sub", 1}}},
+      {{"-p", "enable_dynamic_static_split:=false", "-p", "topic_type:=-1"},
+       {{"semantic_obstacles", 1},
+        {"obstacles", 1},
+        {"semantic_static", 0},
+        {"dynamic", 0},
+        {"custom_sub", 1}}},
+      {{"-p", "virtual_cameras_num:=0"},
+       {{"camera_info", 0},
+        {"semantic_static", 0},
+        {"base", 0},
+        {"detectors", 0},
+        {"sensor_infos", 0},
+        {"configs", 0}}},
+      {{"-p", "virtual_cameras_num:=2"},
+       {{"camera_info", 2},
+        {"semantic_dynamic", 2},
+        {"split", 2},
+        {"detectors", 2},
+        {"sensor_infos", 2},
+        {"configs", 2}}},
+  };
+  for (const Case& c : cases) {
+    NodeHarness harness(c.args);
+    auto peer = harness.peer();
+    for (const auto& [list, size] : c.expected) {
+      EXPECT_EQ(peer.count(list), size) << list << " with " << ::testing::PrintToString(c.args);
+    }
+  }
+}
+
+TEST(LidarDetectNodeIntake, CustomMsgIsStampedWithItsLastPointAcrossASecondBoundary) {
+  LogCapture log;
+  NodeHarness harness({"-p", "topic_type:=1", "-p", "debug:=false"});
+  Recorder<CameraInfo> infos(harness.helper(), "virtual_camera_01_00_camera_info", rclcpp::QoS(10));
+  auto publisher = harness.helper().create_publisher<livox_ros_driver2::msg::CustomMsg>(
+      "/cloud_registered_body", 1);
+  livox_ros_driver2::msg::CustomMsg scan;
+  scan.header.stamp.sec = 10;
+  scan.header.stamp.nanosec = 999999000;
+  for (uint32_t i = 0; i < 3; ++i) {
+    livox_ros_driver2::msg::CustomPoint point;
+    point.x = 2.0f;
+    point.y = 1.0f + 0.1f * static_cast<float>(i);
+    point.offset_time = 1000 * i;  // the last point is 2000 ns after the header stamp
+    scan.points.push_back(point);
+  }
+  publisher->publish(scan);
+  ASSERT_TRUE(infos.waitFor(1));
+  EXPECT_EQ(infos.messages()[0].header.stamp.sec, 11);
+  EXPECT_EQ(infos.messages()[0].header.stamp.nanosec, 1000u);
+  EXPECT_EQ(log.countOf("in_time_stamp: 10 sec, 999999000 nanosec; last_point_stamp: 11 sec, "
+                        "1000 nanosec; point_back_offset: 2000"),
+            1u);
+  EXPECT_EQ(log.countOf("Begin to process lidar msg!"), 1u);
+
+  // An empty scan logs its conversion time and nothing else.
+  log.clear();
+  publisher->publish(livox_ros_driver2::msg::CustomMsg());
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (!log.containsPrefix("convert pcl pointcloud time") &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(log.containsPrefix("convert pcl pointcloud time: "));
+  EXPECT_FALSE(log.containsPrefix("in_time_stamp"));
+  EXPECT_EQ(log.countOf("Begin to process lidar msg!"), 0u);
+}
+
+TEST(LidarDetectNodeIntake, MalformedPointCloudsAreDroppedWithAReason) {
+  LogCapture log;
+  NodeHarness harness({"-p", "debug:=false"});
+  Recorder<CameraInfo> infos(harness.helper(), "virtual_camera_01_00_camera_info", rclcpp::QoS(10));
+  auto publisher = harness.helper().create_publisher<PointCloud2>("/cloud_registered_body", 10);
+
+  PointCloud2 short_data = wallScan();
+  short_data.data.resize(short_data.data.size() - 16);
+  PointCloud2 short_rows = wallScan();
+  short_rows.row_step = short_rows.width * short_rows.point_step - 1;
+  PointCloud2 field_outside = wallScan();
+  field_outside.fields[2].offset = 14;  // z would straddle the 16-byte point
+  for (const auto& bad : {short_data, short_rows, field_outside}) {
+    publisher->publish(bad);
+    std::this_thread::sleep_for(100ms);
+  }
+  publisher->publish(wallScan());  // a good one after the bad ones
+  ASSERT_TRUE(infos.waitFor(1));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(infos.messages().size(), 1u);
+  EXPECT_TRUE(
+      log.containsPrefix("dropping PointCloud2 on /cloud_registered_body (frame "
+                         "'3d_lidar_link', stamp 100.000000005): data holds"));
+  EXPECT_TRUE(
+      log.containsPrefix("dropping PointCloud2 on /cloud_registered_body (frame "
+                         "'3d_lidar_link', stamp 100.000000005): row_step"));
+  EXPECT_TRUE(
+      log.containsPrefix("dropping PointCloud2 on /cloud_registered_body (frame "
+                         "'3d_lidar_link', stamp 100.000000005): field 'z' at offset 14"));
+}
+
+TEST(LidarDetectNodeParameters, GroundValuesChangeAtRunTimeAndTheNextFrameNotices) {
+  LogCapture log;
+  NodeHarness harness({"-p", "debug:=false", "-p", "lidar_1.cam_height:=0.05", "-p",
+                       "lidar_1.max_slope:=0.2", "-p", "lidar_2.cam_height:=0.05", "-p",
+                       "x_large:=5.0"});
+  auto peer = harness.peer();
+  auto& node = harness.node();
+
+  auto result = node.set_parameter(rclcpp::Parameter("lidar_1.cam_height", 0.1));
+  EXPECT_TRUE(result.successful);
+  EXPECT_EQ(peer.groundParams().cam_height, 0.1f);
+  EXPECT_TRUE(peer.paramsUpdated());
+  EXPECT_EQ(log.countOf("dynamicParametersCallback updates param named lidar_1.cam_height"), 1u);
+
+  // Two handled keys in one request: both change.
+  auto results = node.set_parameters_atomically(
+      {rclcpp::Parameter("lidar_1.cam_height", 0.07), rclcpp::Parameter("lidar_1.max_slope", 0.3)});
+  EXPECT_TRUE(results.successful);
+  EXPECT_EQ(peer.groundParams().cam_height, 0.07f);
+  EXPECT_EQ(peer.groundParams().max_slope, 0.3f);
+
+  // Another lidar's key and a non-ground key are accepted and change nothing.
+  EXPECT_TRUE(node.set_parameter(rclcpp::Parameter("lidar_2.cam_height", 0.2)).successful);
+  EXPECT_TRUE(node.set_parameter(rclcpp::Parameter("x_large", 9.0)).successful);
+  EXPECT_EQ(peer.groundParams().cam_height, 0.07f);
+  EXPECT_EQ(peer.xLarge(), 5.0f);
+
+  Recorder<CameraInfo> infos(harness.helper(), "virtual_camera_01_00_camera_info", rclcpp::QoS(10));
+  auto publisher = harness.helper().create_publisher<PointCloud2>("/cloud_registered_body", 10);
+  publisher->publish(wallScan());
+  ASSERT_TRUE(infos.waitFor(1));
+  publisher->publish(wallScan());
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(log.countOf("LidarDetectNode::processOneFrame update params"), 1u);
+  EXPECT_FALSE(peer.paramsUpdated());
+}
+
+}  // namespace
+}  // namespace lidar_perception
