@@ -84,8 +84,14 @@ int main(int argc, char** argv) {
   double previous_total = 0.0;
   size_t previous_points = 0;
   for (const int points : {20000, 100000, 300000}) {
+    // Not every beam returns (range limits, dropouts): scale the beam count so that the scans
+    // hold about `points` points.
     scenario.lidar = lidar_sim::lidarPreset("livox");
     scenario.lidar.points_per_frame = points;
+    const double returned =
+        static_cast<double>(lidar_sim::LidarSimulator(scenario).simulateFrame(0).size());
+    scenario.lidar.points_per_frame =
+        static_cast<int>(static_cast<double>(points) * points / std::max(returned, 1.0));
     lidar_sim::LidarSimulator simulator(scenario);
     std::vector<LidarDetectNode::PointCloudPtr> clouds;
     for (int k = 0; k < std::min(frames, 10); ++k) {
