@@ -374,3 +374,139 @@ TEST(LidarDetectNodeParameters, GroundValuesChangeAtRunTimeAndTheNextFrameNotice
 
 }  // namespace
 }  // namespace lidar_perception
+
+namespace lidar_perception {
+namespace {
+
+using corvanta_protocol::msg::SemanticPointCloud;
+
+// A scan (lidar frame, lidar 0.3 m above the base) from base-frame points.
+PointCloud2 scanOf(const pcl::PointCloud<pcl::PointXYZ>& base_points) {
+  pcl::PointCloud<pcl::PointXYZ> lidar_points;
+  for (const auto& p : base_points) {
+    lidar_points.push_back({p.x, p.y, p.z - 0.3f});
+  }
+  PointCloud2 msg;
+  pcl::toROSMsg(lidar_points, msg);
+  msg.header.frame_id = "3d_lidar_link";
+  msg.header.stamp.sec = 200;
+  return msg;
+}
+
+const std::vector<std::string> kStageTimings{"pub camera info time: ",
+                                             "convert base cloud time: ",
+                                             "lidar pointcloud split time: ",
+                                             "calculate base cloud shape time: ",
+                                             "remove cone time: ",
+                                             "remove ground time: ",
+                                             "cluster time: ",
+                                             "get tf map time: ",
+                                             "dynamic static split time: "};
+
+void waitForLine(const LogCapture& log, const std::string& prefix) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!log.containsPrefix(prefix) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
+TEST(LidarDetectNodePipeline, AnEmptyRegionOfInterestStillRunsAndPublishesEveryStage) {
+  LogCapture log;
+  NodeHarness harness({"-p", "debug:=false"});
+  Recorder<SemanticPointCloud> dynamic_topic(
+      harness.helper(), "/livox/virtual_camera0_semantic_dynamic_obstacles", rclcpp::QoS(10));
+  Recorder<SemanticPointCloud> static_topic(
+      harness.helper(), "/livox/virtual_camera0_semantic_static_obstacles", rclcpp::QoS(10));
+  Recorder<PointCloud2> coloured(harness.helper(), "/livox/virtual_camera0_static_obstacles",
+                                 rclcpp::SensorDataQoS());
+  auto publisher = harness.helper().create_publisher<PointCloud2>("/cloud_registered_body", 1);
+  pcl::PointCloud<pcl::PointXYZ> far_away;
+  for (int i = 0; i < 50; ++i) {
+    far_away.push_back({7.0f, 0.1f * static_cast<float>(i), 0.2f});  // beyond x_large
+  }
+  publisher->publish(scanOf(far_away));
+  ASSERT_TRUE(static_topic.waitFor(1));
+  ASSERT_TRUE(dynamic_topic.waitFor(1));
+  ASSERT_TRUE(coloured.waitFor(1));
+  EXPECT_TRUE(static_topic.messages()[0].obstacles.empty());
+  EXPECT_TRUE(dynamic_topic.messages()[0].obstacles.empty());
+  EXPECT_EQ(static_topic.messages()[0].header.frame_id, "base_footprint");
+  EXPECT_EQ(static_topic.messages()[0].camera_id, 0);
+  EXPECT_EQ(coloured.messages()[0].width, 0u);
+  EXPECT_EQ(coloured.messages()[0].height, 1u);
+  for (const auto& timing : kStageTimings) {
+    EXPECT_TRUE(log.containsPrefix(timing)) << timing;
+  }
+  EXPECT_EQ(log.countOf("cam0 obstacleCluster: numCluster = 0, point_num = 0"), 1u);
+}
+
+TEST(LidarDetectNodePipeline, ZeroCamerasStillTimeEveryStage) {
+  LogCapture log;
+  NodeHarness harness({"-p", "virtual_cameras_num:=0"});
+  auto publisher = harness.helper().create_publisher<PointCloud2>("/cloud_registered_body", 1);
+  publisher->publish(wallScan());
+  waitForLine(log, "dynamic static split time: ");
+  for (const auto& timing : kStageTimings) {
+    EXPECT_TRUE(log.containsPrefix(timing)) << timing;
+  }
+  // With debug on but no camera there is no base-cloud publisher: that step is skipped.
+  EXPECT_FALSE(log.containsPrefix("pub base cloud time"));
+  EXPECT_TRUE(log.containsPrefix("pub virtual cameras frustum cloud time: "));
+}
+
+TEST(LidarDetectNodePipeline, ClusterColoursWrapAfterTwentyAndPointsKeepTheirCoordinates) {
+  LogCapture log;
+  NodeHarness harness({"-p", "debug:=false"});
+  Recorder<SemanticPointCloud> static_topic(
+      harness.helper(), "/livox/virtual_camera0_semantic_static_obstacles", rclcpp::QoS(10));
+  Recorder<PointCloud2> coloured(harness.helper(), "/livox/virtual_camera0_static_obstacles",
+                                 rclcpp::SensorDataQoS());
+  // 21 separate small objects, 0.6 m apart, inside the default camera's 0..90 degree view.
+  pcl::PointCloud<pcl::PointXYZ> objects;
+  for (int gx = 0; gx < 7; ++gx) {
+    for (int gy = 0; gy < 3; ++gy) {
+      for (int k = 0; k < 12; ++k) {
+        objects.push_back({1.0f + 0.6f * gx + 0.03f * static_cast<float>(k % 3),
+                           1.0f + 0.6f * gy + 0.03f * static_cast<float>(k / 3 % 2),
+                           0.2f + 0.05f * static_cast<float>(k / 6)});
+      }
+    }
+  }
+  auto publisher = harness.helper().create_publisher<PointCloud2>("/cloud_registered_body", 1);
+  publisher->publish(scanOf(objects));
+  ASSERT_TRUE(static_topic.waitFor(1));
+  ASSERT_TRUE(coloured.waitFor(1));
+  const SemanticPointCloud semantic = static_topic.messages()[0];
+  ASSERT_EQ(semantic.obstacles.size(), 21u);  // nothing moved: all static
+  const PointCloud2 cloud = coloured.messages()[0];
+  ASSERT_EQ(cloud.point_step, 32u);
+  ASSERT_EQ(cloud.width, objects.size());
+
+  // Colour of the first point of each cluster, in cluster order (rgb packed at offset 16).
+  std::vector<uint32_t> colours;
+  size_t offset = 0;
+  for (const auto& obstacle : semantic.obstacles) {
+    uint32_t rgb = 0;
+    std::memcpy(&rgb, cloud.data.data() + offset * cloud.point_step + 16, sizeof(rgb));
+    colours.push_back(rgb & 0xffffffu);
+    EXPECT_EQ(obstacle.type, 2);
+    EXPECT_EQ(obstacle.reserved, 0);
+    EXPECT_FALSE(obstacle.flag);
+    ASSERT_EQ(obstacle.cloud.fields.size(), 3u);
+    EXPECT_EQ(obstacle.cloud.fields[2].name, "z");
+    // The coloured copy of this cluster's first point has the same coordinates.
+    float semantic_xyz[3];
+    float coloured_xyz[3];
+    std::memcpy(semantic_xyz, obstacle.cloud.data.data(), sizeof(semantic_xyz));
+    std::memcpy(coloured_xyz, cloud.data.data() + offset * cloud.point_step, sizeof(coloured_xyz));
+    EXPECT_EQ(std::memcmp(semantic_xyz, coloured_xyz, sizeof(semantic_xyz)), 0);
+    offset += obstacle.cloud.width;
+  }
+  EXPECT_EQ(colours[0], (255u << 16) | (56u << 8) | 56u);    // palette entry 0
+  EXPECT_EQ(colours[19], (255u << 16) | (55u << 8) | 199u);  // palette entry 19
+  EXPECT_EQ(colours[20], colours[0]);                        // 21st wraps to the first
+  EXPECT_NE(colours[1], colours[0]);
+}
+
+}  // namespace
+}  // namespace lidar_perception
