@@ -2,8 +2,10 @@
 // and signal-driven shutdown.
 #include <gtest/gtest.h>
 
+#include <builtin_interfaces/msg/time.hpp>
 #include <std_msgs/msg/header.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
@@ -89,6 +91,77 @@ TEST_F(GraphTest, QosMismatchBlocksDelivery) {
   EXPECT_EQ(pub->get_subscription_count(), 0u);
   pub->publish(Header());
   EXPECT_EQ(sub->queued_message_count(), 0u);
+}
+
+TEST_F(GraphTest, QosIsMatchedAsRequestedAgainstOffered) {
+  rclcpp::executors::SingleThreadedExecutor executor(executor_options_);
+  executor.add_node(node_);
+  {
+    // A transient-local subscription asks for more than a volatile publisher offers.
+    int received = 0;
+    testing::internal::CaptureStderr();
+    auto sub = node_->create_subscription<Header>("durable", rclcpp::QoS(5).transient_local(),
+                                                  [&](const Header&) { ++received; });
+    auto pub = node_->create_publisher<Header>("durable", 5);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("Last incompatible policy: DURABILITY_QOS_POLICY"), std::string::npos)
+        << log;
+    EXPECT_EQ(pub->get_subscription_count(), 0u);
+    EXPECT_EQ(sub->get_publisher_count(), 0u);
+    pub->publish(header("lost"));
+    executor.spin_some();
+    EXPECT_EQ(received, 0);
+  }
+  {
+    // Offering more than asked is fine: a reliable, transient-local publisher serves a
+    // best-effort, volatile subscription.
+    std::vector<std::string> received;
+    auto sub = node_->create_subscription<Header>(
+        "sensor", rclcpp::SensorDataQoS(),
+        [&](const Header& msg) { received.push_back(msg.frame_id); });
+    auto pub =
+        node_->create_publisher<Header>("sensor", rclcpp::QoS(10).reliable().transient_local());
+    EXPECT_EQ(pub->get_subscription_count(), 1u);
+    pub->publish(header("delivered"));
+    executor.spin_some();
+    EXPECT_EQ(received, (std::vector<std::string>{"delivered"}));
+  }
+  {
+    // Same topic name, another message type: no match.
+    int received = 0;
+    auto sub = node_->create_subscription<Header>("typed", 10, [&](const Header&) { ++received; });
+    auto pub = node_->create_publisher<builtin_interfaces::msg::Time>("typed", 10);
+    EXPECT_EQ(pub->get_subscription_count(), 0u);
+    pub->publish(builtin_interfaces::msg::Time());
+    executor.spin_some();
+    EXPECT_EQ(received, 0);
+  }
+}
+
+TEST_F(GraphTest, MutableCallbacksGetTheirOwnCopy) {
+  // Callbacks taking unique_ptr<M> or shared_ptr<M> may change the message; no other
+  // subscription may see the change, whatever the order they run in.
+  std::vector<std::string> seen;
+  auto by_unique = node_->create_subscription<Header>("edit", 10, [&](std::unique_ptr<Header> msg) {
+    seen.push_back("unique:" + msg->frame_id);
+    msg->frame_id = "changed by unique";
+  });
+  auto by_shared = node_->create_subscription<Header>("edit", 10, [&](std::shared_ptr<Header> msg) {
+    seen.push_back("shared:" + msg->frame_id);
+    msg->frame_id = "changed by shared";
+  });
+  auto by_reference = node_->create_subscription<Header>(
+      "edit", 10, [&](const Header& msg) { seen.push_back("const:" + msg.frame_id); });
+  auto pub = node_->create_publisher<Header>("edit", 10);
+  const Header original = header("original");
+  pub->publish(original);
+  rclcpp::executors::SingleThreadedExecutor executor(executor_options_);
+  executor.add_node(node_);
+  executor.spin_some();
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"const:original", "shared:original", "unique:original"}));
+  EXPECT_EQ(original.frame_id, "original");
 }
 
 TEST_F(GraphTest, TransientLocalHandsHistoryToLateSubscriptions) {

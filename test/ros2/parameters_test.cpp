@@ -230,3 +230,198 @@ TEST(OnSetCallbacks, AcceptRejectAndThrow) {
   EXPECT_TRUE(node->set_parameter(rclcpp::Parameter("gain", -3.0)).successful);
   EXPECT_EQ(seen.size(), 5u);
 }
+
+namespace {
+
+// A node that declares its own parameters; `arguments` only provide overrides.
+std::shared_ptr<rclcpp::Node> make_declaring_node(const std::vector<std::string>& arguments,
+                                                  const std::string& name = "talker") {
+  auto context = std::make_shared<rclcpp::Context>();
+  context->init(0, nullptr);
+  rclcpp::NodeOptions options;
+  options.context(context).arguments(arguments);
+  return std::make_shared<rclcpp::Node>(name, options);
+}
+
+}  // namespace
+
+TEST(StaticTyping, DeclaredTypeHoldsAgainstOverridesSetsAndUndeclare) {
+  auto node = make_declaring_node({"--ros-args", "-p", "rate:=5", "-p", "gain:=0.5"});
+  {
+    // An integer override of a double parameter is refused, as rclcpp does (no conversion).
+    try {
+      node->declare_parameter<double>("rate", 1.0);
+      FAIL() << "an integer override must not declare a double parameter";
+    } catch (const rclcpp::exceptions::InvalidParameterTypeException& e) {
+      EXPECT_STREQ(e.what(),
+                   "parameter 'rate' has invalid type: Wrong parameter type, parameter {rate} is "
+                   "of type {double}, setting it to {integer} is not allowed.");
+    }
+    EXPECT_FALSE(node->has_parameter("rate"));
+  }
+  {
+    EXPECT_DOUBLE_EQ(node->declare_parameter<double>("gain", 1.0), 0.5) << "override wins";
+    EXPECT_DOUBLE_EQ(node->declare_parameter<double>("unset", 2.0), 2.0) << "default without one";
+    EXPECT_THROW(node->declare_parameter<double>("gain", 1.0),
+                 rclcpp::exceptions::ParameterAlreadyDeclaredException);
+  }
+  {
+    const auto wrong = node->set_parameter(rclcpp::Parameter("gain", 3));
+    EXPECT_FALSE(wrong.successful);
+    EXPECT_EQ(wrong.reason,
+              "Wrong parameter type, parameter {gain} is of type {double}, setting it to "
+              "{integer} is not allowed.");
+    EXPECT_DOUBLE_EQ(node->get_parameter("gain").as_double(), 0.5);
+  }
+  {
+    // A statically typed parameter can be neither unset nor undeclared.
+    const auto unset = node->set_parameter(rclcpp::Parameter("gain"));
+    EXPECT_FALSE(unset.successful);
+    EXPECT_EQ(unset.reason, "cannot undeclare a statically typed parameter");
+    EXPECT_TRUE(node->has_parameter("gain"));
+    try {
+      node->undeclare_parameter("gain");
+      FAIL() << "undeclaring a statically typed parameter must throw";
+    } catch (const rclcpp::exceptions::InvalidParameterTypeException& e) {
+      EXPECT_STREQ(e.what(),
+                   "parameter 'gain' has invalid type: cannot undeclare a statically typed "
+                   "parameter");
+    }
+    EXPECT_DOUBLE_EQ(node->get_parameter("gain").as_double(), 0.5);
+  }
+  {
+    // Dynamically typed parameters change type and can be undeclared.
+    rcl_interfaces::msg::ParameterDescriptor dynamic;
+    dynamic.dynamic_typing = true;
+    node->declare_parameter("mode", rclcpp::ParameterValue(1), dynamic);
+    EXPECT_TRUE(node->set_parameter(rclcpp::Parameter("mode", "fast")).successful);
+    EXPECT_EQ(node->get_parameter("mode").as_string(), "fast");
+    node->undeclare_parameter("mode");
+    EXPECT_FALSE(node->has_parameter("mode"));
+  }
+  {
+    rcl_interfaces::msg::ParameterDescriptor read_only;
+    read_only.read_only = true;
+    node->declare_parameter("frame", rclcpp::ParameterValue(std::string("lidar")), read_only);
+    const auto result = node->set_parameter(rclcpp::Parameter("frame", "base"));
+    EXPECT_FALSE(result.successful);
+    EXPECT_EQ(result.reason, "parameter 'frame' cannot be set because it is read-only");
+    EXPECT_EQ(node->get_parameter("frame").as_string(), "lidar");
+    EXPECT_THROW(node->undeclare_parameter("frame"),
+                 rclcpp::exceptions::ParameterImmutableException);
+  }
+}
+
+TEST(AtomicSet, AllOrNothingWithOneCallbackCall) {
+  auto node = make_node({"--ros-args", "-p", "min:=1", "-p", "max:=10", "-p", "label:=a"});
+  std::vector<std::size_t> batch_sizes;
+  auto handle =
+      node->add_on_set_parameters_callback([&](const std::vector<rclcpp::Parameter>& parameters) {
+        batch_sizes.push_back(parameters.size());
+        rcl_interfaces::msg::SetParametersResult result;
+        result.successful = true;
+        for (const auto& p : parameters) {
+          if (p.get_name() == "max" && p.get_type() == rclcpp::PARAMETER_INTEGER &&
+              p.as_int() < 0) {
+            result.successful = false;
+            result.reason = "max must be >= 0";
+          }
+        }
+        return result;
+      });
+
+  // One rejected member leaves every member untouched.
+  const auto rejected = node->set_parameters_atomically(
+      {rclcpp::Parameter("min", 2), rclcpp::Parameter("label", "b"), rclcpp::Parameter("max", -1)});
+  EXPECT_FALSE(rejected.successful);
+  EXPECT_EQ(rejected.reason, "max must be >= 0");
+  EXPECT_EQ(node->get_parameter("min").as_int(), 1);
+  EXPECT_EQ(node->get_parameter("label").as_string(), "a");
+  EXPECT_EQ(node->get_parameter("max").as_int(), 10);
+
+  // An undeclared member throws before anything is stored or any callback runs.
+  EXPECT_THROW(node->set_parameters_atomically(
+                   {rclcpp::Parameter("min", 3), rclcpp::Parameter("undeclared", 1)}),
+               rclcpp::exceptions::ParameterNotDeclaredException);
+  EXPECT_EQ(node->get_parameter("min").as_int(), 1);
+
+  const auto accepted =
+      node->set_parameters_atomically({rclcpp::Parameter("min", 4), rclcpp::Parameter("max", 8)});
+  EXPECT_TRUE(accepted.successful);
+  EXPECT_EQ(node->get_parameter("min").as_int(), 4);
+  EXPECT_EQ(node->get_parameter("max").as_int(), 8);
+  // The callback sees each atomic batch whole, once.
+  EXPECT_EQ(batch_sizes, (std::vector<std::size_t>{3, 2}));
+}
+
+TEST(ParameterTyping, ParameterFileNamespacesAndWildcards) {
+  // The node is /robot/talker. Keys name nodes by full name, by nested namespace keys, or with
+  // "*" (one name segment) and "/**" (any number of segments).
+  const std::string path = write_file("params_namespaces.yaml",
+                                      "/**:\n"
+                                      "  ros__parameters:\n"
+                                      "    everywhere: 1\n"
+                                      "/*/talker:\n"
+                                      "  ros__parameters:\n"
+                                      "    one_level: 2\n"
+                                      "/**/talker:\n"
+                                      "  ros__parameters:\n"
+                                      "    any_depth: 3\n"
+                                      "talker:\n"
+                                      "  ros__parameters:\n"
+                                      "    root_talker_only: 4\n"
+                                      "/robot/talker:\n"
+                                      "  ros__parameters:\n"
+                                      "    full_name: 5\n"
+                                      "robot:\n"
+                                      "  talker:\n"
+                                      "    ros__parameters:\n"
+                                      "      nested_keys: 6\n"
+                                      "/*/*/talker:\n"
+                                      "  ros__parameters:\n"
+                                      "    two_levels: 7\n");
+  auto node = make_node({"--ros-args", "-r", "__ns:=/robot", "--params-file", path});
+  ASSERT_STREQ(node->get_fully_qualified_name(), "/robot/talker");
+  EXPECT_EQ(node->get_parameter("everywhere").as_int(), 1);
+  EXPECT_EQ(node->get_parameter("one_level").as_int(), 2);
+  EXPECT_EQ(node->get_parameter("any_depth").as_int(), 3);
+  EXPECT_FALSE(node->has_parameter("root_talker_only")) << "'talker' means /talker";
+  EXPECT_EQ(node->get_parameter("full_name").as_int(), 5);
+  EXPECT_EQ(node->get_parameter("nested_keys").as_int(), 6);
+  EXPECT_FALSE(node->has_parameter("two_levels"));
+
+  // /talker at the root: matched by "talker", "/**" and "/**/talker", not by "/*/talker".
+  auto root = make_node({"--ros-args", "--params-file", path});
+  EXPECT_EQ(root->get_parameter("root_talker_only").as_int(), 4);
+  EXPECT_EQ(root->get_parameter("any_depth").as_int(), 3);
+  EXPECT_FALSE(root->has_parameter("one_level"));
+  EXPECT_FALSE(root->has_parameter("nested_keys"));
+}
+
+TEST(ParameterTyping, ParameterFileValuesOfMixedTypesAreRefused) {
+  auto context = std::make_shared<rclcpp::Context>();
+  for (const char* body :
+       {"    mixed: [1, two]\n", "    numbers: [1, 2.5]\n", "    nested_list: [[1], [2]]\n"}) {
+    const std::string path =
+        write_file("params_mixed.yaml", std::string("talker:\n  ros__parameters:\n") + body);
+    const char* argv[] = {"prog", "--ros-args", "--params-file", path.c_str()};
+    try {
+      context->init(4, argv);
+      ADD_FAILURE() << "accepted: " << body;
+      context->shutdown("next case");
+    } catch (const rclcpp::exceptions::RCLInvalidROSArgsError& e) {
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
+  }
+  // Typed like -p values: a quoted number is a string, a bare one a number.
+  const std::string path = write_file("params_typed.yaml",
+                                      "talker:\n  ros__parameters:\n"
+                                      "    id: \"12\"\n    count: 12\n    ratio: 12.0\n"
+                                      "    flags: [true, false]\n    names: ['1', '2']\n");
+  auto node = make_node({"--ros-args", "--params-file", path});
+  EXPECT_EQ(node->get_parameter("id").get_type(), rclcpp::PARAMETER_STRING);
+  EXPECT_EQ(node->get_parameter("count").get_type(), rclcpp::PARAMETER_INTEGER);
+  EXPECT_EQ(node->get_parameter("ratio").get_type(), rclcpp::PARAMETER_DOUBLE);
+  EXPECT_EQ(node->get_parameter("flags").as_bool_array(), (std::vector<bool>{true, false}));
+  EXPECT_EQ(node->get_parameter("names").as_string_array(), (std::vector<std::string>{"1", "2"}));
+}

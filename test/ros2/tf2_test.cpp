@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <thread>
 
 #include <pcl/point_cloud.h>
@@ -168,6 +169,73 @@ TEST(BufferCore, CacheForgetsDataOlderThanItsLength) {
   EXPECT_FALSE(buffer.canTransform("map", "base", tf2::timeFromSec(2.5)));
 }
 
+TEST(BufferCore, TimeZeroTakesTheLatestTimeCommonToTheWholeChain) {
+  tf2::BufferCore buffer;
+  // map->odom known up to 11 s, odom->base up to 12 s, odom->laser up to 11.5 s.
+  ASSERT_TRUE(buffer.setTransform(make_tf("map", "odom", 10.0, 0.0, 0.0, 0.0), "test"));
+  ASSERT_TRUE(buffer.setTransform(make_tf("map", "odom", 11.0, 1.0, 0.0, 0.0), "test"));
+  ASSERT_TRUE(buffer.setTransform(make_tf("odom", "base", 10.0, 0.0, 0.0, 0.0), "test"));
+  ASSERT_TRUE(buffer.setTransform(make_tf("odom", "base", 12.0, 0.0, 4.0, 0.0), "test"));
+  ASSERT_TRUE(buffer.setTransform(make_tf("odom", "laser", 11.5, 0.0, 0.0, 2.0), "test"));
+
+  // map->base at 11 s: odom at x = 1, base halfway along its link (y = 2).
+  const auto base_in_map = buffer.lookupTransform("map", "base", tf2::TimePointZero);
+  EXPECT_EQ(base_in_map.header.stamp.sec, 11);
+  EXPECT_EQ(base_in_map.header.stamp.nanosec, 0u);
+  EXPECT_NEAR(base_in_map.transform.translation.x, 1.0, 1e-9);
+  EXPECT_NEAR(base_in_map.transform.translation.y, 2.0, 1e-9);
+
+  // Siblings under odom: the map link plays no part, so 11.5 s; base at y = 3 then.
+  const auto base_in_laser = buffer.lookupTransform("laser", "base", tf2::TimePointZero);
+  EXPECT_EQ(base_in_laser.header.stamp.sec, 11);
+  EXPECT_EQ(base_in_laser.header.stamp.nanosec, 500000000u);
+  EXPECT_NEAR(base_in_laser.transform.translation.y, 3.0, 1e-9);
+  EXPECT_NEAR(base_in_laser.transform.translation.z, -2.0, 1e-9);
+
+  // A frame to itself is the identity, stamped with its latest data.
+  const auto self = buffer.lookupTransform("base", "base", tf2::TimePointZero);
+  EXPECT_EQ(self.header.stamp.sec, 12);
+  EXPECT_DOUBLE_EQ(self.transform.translation.y, 0.0);
+  EXPECT_DOUBLE_EQ(self.transform.rotation.w, 1.0);
+
+  // A fixed time outside one link's data fails even though other links cover it.
+  try {
+    buffer.lookupTransform("map", "base", tf2::timeFromSec(11.5));
+    FAIL() << "map->odom has no data after 11 s";
+  } catch (const tf2::ExtrapolationException& e) {
+    EXPECT_NE(std::string(e.what()).find("extrapolation into the future"), std::string::npos)
+        << e.what();
+  }
+  try {
+    buffer.lookupTransform("map", "base", tf2::timeFromSec(9.5));
+    FAIL() << "no link has data before 10 s";
+  } catch (const tf2::ExtrapolationException& e) {
+    EXPECT_NE(std::string(e.what()).find("Lookup would require extrapolation into the past.  "
+                                         "Requested time 9.500000 but the earliest data is at "
+                                         "time 10.000000"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_THROW(buffer.lookupTransform("/map", "base", tf2::TimePointZero),
+               tf2::InvalidArgumentException);
+}
+
+TEST(BufferCore, TimeTravelLookupGoesThroughTheFixedFrame) {
+  tf2::BufferCore buffer;
+  // The robot drives along x in odom: at 1 s at x = 1, at 3 s at x = 3.
+  ASSERT_TRUE(buffer.setTransform(make_tf("odom", "base", 1.0, 1.0, 0.0, 0.0), "test"));
+  ASSERT_TRUE(buffer.setTransform(make_tf("odom", "base", 3.0, 3.0, 0.0, 0.0), "test"));
+  // Where the base pose at 1 s lies seen from the base at 3 s: 2 m behind.
+  const auto then_in_now =
+      buffer.lookupTransform("base", tf2::timeFromSec(3.0), "base", tf2::timeFromSec(1.0), "odom");
+  EXPECT_NEAR(then_in_now.transform.translation.x, -2.0, 1e-9);
+  EXPECT_EQ(then_in_now.header.frame_id, "base");
+  EXPECT_EQ(then_in_now.child_frame_id, "base");
+  // tf2 stamps the result with the time of the target side of the lookup.
+  EXPECT_EQ(then_in_now.header.stamp.sec, 3);
+  EXPECT_EQ(then_in_now.header.stamp.nanosec, 0u);
+}
+
 TEST(TimeHelpers, DurationFromSecRoundsToNanoseconds) {
   EXPECT_EQ(tf2::durationFromSec(0.2).count(), 200000000);
   EXPECT_EQ(tf2::durationFromSec(1.9999999999).count(), 2000000000);
@@ -233,6 +301,113 @@ TEST_F(RosBufferTest, StaticBroadcasterKeepsLatestPerChildForLateListeners) {
       buffer->lookupTransform("base", "cam1", tf2::TimePointZero, tf2::durationFromSec(5.0));
   EXPECT_NEAR(cam0.transform.translation.x, 3.0, 1e-9);
   EXPECT_NEAR(cam1.transform.translation.x, 2.0, 1e-9);
+}
+
+TEST(PclConversions, TimeStampsAndCloudMetaDataRoundTrip) {
+  {
+    // Nanoseconds are cut to whole microseconds, not rounded.
+    const rclcpp::Time t(3, 999999, RCL_ROS_TIME);
+    EXPECT_EQ(pcl_conversions::toPCL(t), 3000999ull);
+    rclcpp::Time back;
+    pcl_conversions::fromPCL(3000999ull, back);
+    EXPECT_EQ(back.nanoseconds(), 3000999000LL);
+  }
+  {
+    sensor_msgs::msg::PointCloud2 msg;
+    msg.header.frame_id = "lidar";
+    msg.header.stamp.sec = 7;
+    msg.header.stamp.nanosec = 250000000;
+    msg.height = 2;
+    msg.width = 3;
+    msg.is_bigendian = false;
+    msg.is_dense = false;
+    msg.point_step = 4;
+    msg.row_step = 12;
+    sensor_msgs::msg::PointField field;
+    field.name = "intensity";
+    field.offset = 0;
+    field.datatype = sensor_msgs::msg::PointField::FLOAT32;
+    field.count = 1;
+    msg.fields.push_back(field);
+    msg.data.assign(24, 7);
+
+    pcl::PCLPointCloud2 pcl_cloud;
+    pcl_conversions::toPCL(msg, pcl_cloud);
+    EXPECT_EQ(pcl_cloud.header.stamp, 7250000ull);
+    EXPECT_EQ(pcl_cloud.height, 2u);
+    EXPECT_EQ(pcl_cloud.width, 3u);
+    EXPECT_EQ(pcl_cloud.row_step, 12u);
+    EXPECT_EQ(pcl_cloud.is_dense, 0);
+    ASSERT_EQ(pcl_cloud.fields.size(), 1u);
+    EXPECT_EQ(pcl_cloud.fields[0].name, "intensity");
+    EXPECT_EQ(pcl_cloud.fields[0].datatype, pcl::PCLPointField::FLOAT32);
+    EXPECT_EQ(pcl_cloud.data.size(), 24u);
+
+    sensor_msgs::msg::PointCloud2 back;
+    pcl_conversions::fromPCL(pcl_cloud, back);
+    EXPECT_EQ(back.header.frame_id, "lidar");
+    EXPECT_EQ(back.header.stamp.sec, 7);
+    EXPECT_EQ(back.header.stamp.nanosec, 250000000u);
+    EXPECT_EQ(back.height, 2u);
+    EXPECT_EQ(back.width, 3u);
+    EXPECT_EQ(back.point_step, 4u);
+    EXPECT_EQ(back.row_step, 12u);
+    EXPECT_FALSE(back.is_dense);
+    ASSERT_EQ(back.fields.size(), 1u);
+    EXPECT_EQ(back.fields[0].offset, 0u);
+    EXPECT_EQ(back.fields[0].count, 1u);
+    EXPECT_EQ(back.data, msg.data);
+  }
+  {
+    // A typed cloud keeps its organisation, density and header through toROSMsg/fromROSMsg.
+    pcl::PointCloud<pcl::PointXYZI> cloud(2, 2);
+    cloud.header.stamp = 1500000;  // 1.5 s in microseconds
+    cloud.header.frame_id = "base";
+    cloud.is_dense = false;
+    for (std::size_t i = 0; i < cloud.size(); ++i) {
+      cloud[i].x = static_cast<float>(i);
+      cloud[i].intensity = 10.0f * static_cast<float>(i);
+    }
+    cloud[3].z = std::numeric_limits<float>::quiet_NaN();
+    sensor_msgs::msg::PointCloud2 msg;
+    pcl::toROSMsg(cloud, msg);
+    EXPECT_EQ(msg.header.stamp.sec, 1);
+    EXPECT_EQ(msg.header.stamp.nanosec, 500000000u);
+    EXPECT_EQ(msg.height, 2u);
+    EXPECT_EQ(msg.width, 2u);
+    EXPECT_EQ(msg.row_step, 2u * msg.point_step);
+    EXPECT_FALSE(msg.is_dense);
+    pcl::PointCloud<pcl::PointXYZI> back;
+    pcl::fromROSMsg(msg, back);
+    EXPECT_EQ(back.header.stamp, 1500000ull);
+    EXPECT_EQ(back.header.frame_id, "base");
+    EXPECT_EQ(back.height, 2u);
+    ASSERT_EQ(back.size(), 4u);
+    EXPECT_FLOAT_EQ(back[2].x, 2.0f);
+    EXPECT_FLOAT_EQ(back[2].intensity, 20.0f);
+    EXPECT_TRUE(std::isnan(back[3].z));
+  }
+}
+
+TEST(PclRos, TransformAsMatrixComposesRotationAndTranslation) {
+  // 90 degrees about x, then a shift of (1, 2, 3): the point (0, 1, 0) lands at (1, 2, 4).
+  auto tf = make_tf("map", "base", 0.0, 1.0, 2.0, 3.0);
+  tf.transform.rotation.x = std::sin(M_PI / 4);
+  tf.transform.rotation.z = 0.0;
+  tf.transform.rotation.w = std::cos(M_PI / 4);
+  Eigen::Matrix4f m;
+  pcl_ros::transformAsMatrix(tf, m);
+  const Eigen::Vector4f p = m * Eigen::Vector4f(0.0f, 1.0f, 0.0f, 1.0f);
+  EXPECT_NEAR(p.x(), 1.0f, 1e-6);
+  EXPECT_NEAR(p.y(), 2.0f, 1e-6);
+  EXPECT_NEAR(p.z(), 4.0f, 1e-6);
+  EXPECT_NEAR(p.w(), 1.0f, 1e-6);
+  // A quaternion and its negative describe the same rotation; a scaled one too.
+  tf.transform.rotation.x = -3.0 * std::sin(M_PI / 4);
+  tf.transform.rotation.w = -3.0 * std::cos(M_PI / 4);
+  Eigen::Matrix4f negated;
+  pcl_ros::transformAsMatrix(tf, negated);
+  EXPECT_TRUE(negated.isApprox(m, 1e-6f)) << negated;
 }
 
 TEST(PclConversions, StampsInMicrosecondsAndNormalisedRotations) {

@@ -73,3 +73,109 @@ TEST(Clocks, NodeClockIsRosTimeAndFollowsSystemTime) {
   EXPECT_LE(t.nanoseconds(), std::chrono::duration_cast<std::chrono::nanoseconds>(after).count());
   EXPECT_EQ(system.now().get_clock_type(), RCL_SYSTEM_TIME);
 }
+
+namespace {
+
+// Checks that `operation` throws exactly `Expected` with rclcpp's text.
+template <typename Expected, typename Operation>
+void expect_throw_text(Operation operation, const std::string& text) {
+  try {
+    operation();
+    ADD_FAILURE() << "no exception, expected: " << text;
+  } catch (const Expected& e) {
+    EXPECT_EQ(e.what(), text);
+  }
+}
+
+}  // namespace
+
+TEST(DurationArithmetic, LimitsThrowWithRclcppTexts) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  const auto max = rclcpp::Duration::from_nanoseconds(kMax);
+  const auto lowest = rclcpp::Duration::from_nanoseconds(-kMax);
+  const auto two = rclcpp::Duration::from_nanoseconds(2);
+  const auto minus_two = rclcpp::Duration::from_nanoseconds(-2);
+
+  expect_throw_text<std::underflow_error>([&] { (void)(lowest + minus_two); },
+                                          "addition leads to int64_t underflow");
+  expect_throw_text<std::overflow_error>([&] { (void)(max - minus_two); },
+                                         "duration subtraction leads to int64_t overflow");
+  expect_throw_text<std::underflow_error>([&] { (void)(lowest - two); },
+                                          "duration subtraction leads to int64_t underflow");
+  expect_throw_text<std::overflow_error>([&] { (void)(max * 2.0); },
+                                         "duration scaling leads to int64_t overflow");
+  expect_throw_text<std::underflow_error>([&] { (void)(max * -2.0); },
+                                          "duration scaling leads to int64_t underflow");
+  expect_throw_text<std::runtime_error>(
+      [&] { (void)(two * std::numeric_limits<double>::quiet_NaN()); },
+      "abnormal scale in rclcpp::Duration");
+  expect_throw_text<std::runtime_error>(
+      [&] { (void)(two * std::numeric_limits<double>::infinity()); },
+      "abnormal scale in rclcpp::Duration");
+
+  // Right at the limits nothing throws.
+  EXPECT_EQ((max + minus_two + two).nanoseconds(), kMax);
+  EXPECT_EQ((lowest - minus_two - two).nanoseconds(), -kMax);
+
+  // Ordinary arithmetic: a negative second plus a positive fraction, scaling, compound forms.
+  EXPECT_EQ(rclcpp::Duration(-1, 500000000).nanoseconds(), -500000000LL);
+  EXPECT_EQ((rclcpp::Duration(1, 0) * -0.5).nanoseconds(), -500000000LL);
+  rclcpp::Duration d(2, 0);
+  d -= rclcpp::Duration(0, 500000000);
+  d *= 2.0;
+  EXPECT_EQ(d.nanoseconds(), 3000000000LL);
+  EXPECT_TRUE(rclcpp::Duration(0, 1) > rclcpp::Duration(0, 0));
+  EXPECT_TRUE(rclcpp::Duration(-1, 0) < rclcpp::Duration(0, 0));
+  EXPECT_EQ(rclcpp::Duration::max().nanoseconds(), 2147483647999999999LL);
+}
+
+TEST(TimeArithmetic, LimitsClockTypesAndCompoundForms) {
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  const auto one = rclcpp::Duration::from_nanoseconds(1);
+  const auto minus_one = rclcpp::Duration::from_nanoseconds(-1);
+
+  expect_throw_text<std::underflow_error>(
+      [&] { (void)(rclcpp::Time(kMin, RCL_ROS_TIME) + minus_one); },
+      "addition leads to int64_t underflow");
+  expect_throw_text<std::overflow_error>(
+      [&] { (void)(rclcpp::Time(kMax, RCL_ROS_TIME) - minus_one); },
+      "time subtraction leads to int64_t overflow");
+  expect_throw_text<std::underflow_error>([&] { (void)(rclcpp::Time(kMin, RCL_ROS_TIME) - one); },
+                                          "time subtraction leads to int64_t underflow");
+  expect_throw_text<std::overflow_error>(
+      [&] { (void)(rclcpp::Time(kMax, RCL_ROS_TIME) - rclcpp::Time(int64_t{-1}, RCL_ROS_TIME)); },
+      "time subtraction leads to int64_t overflow");
+  expect_throw_text<std::underflow_error>(
+      [&] { (void)(rclcpp::Time(kMin, RCL_ROS_TIME) - rclcpp::Time(int64_t{1}, RCL_ROS_TIME)); },
+      "time subtraction leads to int64_t underflow");
+  {
+    rclcpp::Time t(kMax, RCL_ROS_TIME);
+    EXPECT_THROW(t += one, std::overflow_error);
+    EXPECT_EQ(t.nanoseconds(), kMax) << "a failed += leaves the time as it was";
+  }
+
+  // The result keeps the clock type of the time, also when the duration comes first.
+  const rclcpp::Time ros(5, 0, RCL_ROS_TIME);
+  EXPECT_EQ((ros + one).get_clock_type(), RCL_ROS_TIME);
+  EXPECT_EQ((one + ros).get_clock_type(), RCL_ROS_TIME);
+  EXPECT_EQ((one + ros).nanoseconds(), 5000000001LL);
+  EXPECT_EQ((ros - rclcpp::Duration(2, 0)).get_clock_type(), RCL_ROS_TIME);
+  EXPECT_EQ((ros - rclcpp::Duration(2, 0)).nanoseconds(), 3000000000LL);
+  rclcpp::Time moved = ros;
+  moved += rclcpp::Duration(-1, 0);
+  moved -= rclcpp::Duration(0, 250000000);
+  EXPECT_EQ(moved.nanoseconds(), 3750000000LL);
+
+  // Every comparison of times of different clock types throws.
+  const rclcpp::Time steady(5, 0, RCL_STEADY_TIME);
+  expect_throw_text<std::runtime_error>([&] { (void)(ros == steady); },
+                                        "can't compare times with different time sources");
+  EXPECT_THROW((void)(ros != steady), std::runtime_error);
+  EXPECT_THROW((void)(ros <= steady), std::runtime_error);
+  EXPECT_THROW((void)(ros >= steady), std::runtime_error);
+  EXPECT_THROW((void)(ros > steady), std::runtime_error);
+  EXPECT_TRUE(ros == rclcpp::Time(5000000000LL, RCL_ROS_TIME));
+  EXPECT_TRUE(ros >= rclcpp::Time(5, 0, RCL_ROS_TIME));
+  EXPECT_FALSE(ros > rclcpp::Time(5, 0, RCL_ROS_TIME));
+}

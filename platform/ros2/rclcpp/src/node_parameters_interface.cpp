@@ -95,6 +95,10 @@ void NodeParametersInterface::undeclare_parameter(const std::string& name) {
     throw exceptions::ParameterImmutableException("cannot undeclare parameter '" + name +
                                                   "' because it is read-only");
   }
+  if (!it->second.descriptor.dynamic_typing) {
+    throw exceptions::InvalidParameterTypeException(
+        name, "cannot undeclare a statically typed parameter");
+  }
   parameters_.erase(it);
 }
 
@@ -187,6 +191,13 @@ rcl_interfaces::msg::SetParametersResult NodeParametersInterface::set_parameters
     if (descriptor.read_only) {
       result.successful = false;
       result.reason = "parameter '" + name + "' cannot be set because it is read-only";
+      return result;
+    }
+    // Setting "not set" undeclares, which a statically typed parameter refuses.
+    if (!descriptor.dynamic_typing && parameter.get_type() == PARAMETER_NOT_SET &&
+        it->second.value.get_type() != PARAMETER_NOT_SET) {
+      result.successful = false;
+      result.reason = "cannot undeclare a statically typed parameter";
       return result;
     }
     if (!descriptor.dynamic_typing && parameter.get_type() != PARAMETER_NOT_SET &&

@@ -174,6 +174,32 @@ std::string absolute_pattern(const std::string& pattern) {
   return (!pattern.empty() && pattern[0] == '/') ? pattern : "/" + pattern;
 }
 
+// A node's name may be split over nested keys ("robot:" holding "talker:"), as rcl reads it;
+// the keys down to "ros__parameters" join into the node pattern.
+void collect_node_parameters(const YAML::Node& map, const std::string& node_pattern,
+                             std::vector<ParameterOverrideRule>& rules) {
+  for (const auto& entry : map) {
+    const std::string key = entry.first.as<std::string>();
+    const YAML::Node body = entry.second;
+    if (key == "ros__parameters" && !node_pattern.empty()) {
+      if (body.IsNull()) {
+        continue;
+      }
+      if (!body.IsMap()) {
+        throw std::invalid_argument("'ros__parameters' of node '" + node_pattern +
+                                    "' is not a map");
+      }
+      flatten(body, "", node_pattern, rules);
+      continue;
+    }
+    const std::string pattern = node_pattern + absolute_pattern(key);
+    if (!body.IsMap()) {
+      throw std::invalid_argument("node '" + pattern + "' has no 'ros__parameters' map");
+    }
+    collect_node_parameters(body, pattern, rules);
+  }
+}
+
 std::vector<std::string> split_path(const std::string& path) {
   std::vector<std::string> parts;
   std::string current;
@@ -309,21 +335,7 @@ std::vector<ParameterOverrideRule> load_parameter_file(const std::string& path) 
                          "'. Error: the top level must map node names to their parameters");
   }
   try {
-    for (const auto& node_entry : root) {
-      const std::string pattern = absolute_pattern(node_entry.first.as<std::string>());
-      const YAML::Node body = node_entry.second;
-      if (!body.IsMap() || !body["ros__parameters"]) {
-        throw std::invalid_argument("node '" + pattern + "' has no 'ros__parameters' map");
-      }
-      const YAML::Node parameters = body["ros__parameters"];
-      if (parameters.IsNull()) {
-        continue;
-      }
-      if (!parameters.IsMap()) {
-        throw std::invalid_argument("'ros__parameters' of node '" + pattern + "' is not a map");
-      }
-      flatten(parameters, "", pattern, rules);
-    }
+    collect_node_parameters(root, "", rules);
   } catch (const std::exception& e) {
     throw exceptions::RCLInvalidROSArgsError(
         kParseError, "Couldn't parse params file: '" + path + "'. Error: " + e.what());

@@ -399,7 +399,8 @@ geometry_msgs::msg::TransformStamped BufferCore::lookupTransform(
   };
   const Pose result = to_pose(fixed_to_target.transform) * to_pose(source_to_fixed.transform);
   geometry_msgs::msg::TransformStamped out;
-  out.header.stamp = source_to_fixed.header.stamp;
+  // tf2 stamps the result with the time of the second (target side) lookup.
+  out.header.stamp = fixed_to_target.header.stamp;
   out.header.frame_id = target_frame;
   out.child_frame_id = source_frame;
   out.transform.translation.x = result.translation.x();

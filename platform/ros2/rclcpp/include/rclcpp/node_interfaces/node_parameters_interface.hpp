@@ -51,6 +51,8 @@ class NodeParametersInterface {
       const rcl_interfaces::msg::ParameterDescriptor& parameter_descriptor =
           rcl_interfaces::msg::ParameterDescriptor(),
       bool ignore_override = false);
+  // Throws ParameterNotDeclaredException, ParameterImmutableException (read-only) or
+  // InvalidParameterTypeException (statically typed).
   void undeclare_parameter(const std::string& name);
   bool has_parameter(const std::string& name) const;
 
