@@ -148,3 +148,30 @@ TEST(LifecyclePublisher, PublishesOnlyWhileActiveUnlessCalledThroughBase) {
   executor.spin_some();
   EXPECT_EQ(received, 2);
 }
+
+TEST(LifecyclePublisher, WarnsAgainAfterEachDeactivation) {
+  auto node =
+      std::make_shared<rclcpp_lifecycle::LifecycleNode>("warn_node", private_context_options());
+  auto pub = node->create_publisher<std_msgs::msg::Header>("status", 10);
+  const std::string warning =
+      "Trying to publish message on the topic '/status', but the publisher is not activated";
+  auto count_warnings = [&](int publishes) {
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < publishes; ++i) {
+      pub->publish(std_msgs::msg::Header());
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    int count = 0;
+    for (auto at = log.find(warning); at != std::string::npos; at = log.find(warning, at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_EQ(count_warnings(3), 1);
+  node->configure();
+  node->activate();
+  EXPECT_EQ(count_warnings(2), 0) << "an active publisher does not warn";
+  node->deactivate();
+  EXPECT_EQ(count_warnings(3), 1) << "deactivation re-arms the warning, once";
+  EXPECT_EQ(count_warnings(1), 0);
+}
