@@ -174,8 +174,9 @@ TEST(EndToEnd, SimulatedOfficeScansBecomeDynamicAndStaticObstacles) {
   // The coloured cloud carries the same points with their cluster colours.
   ASSERT_TRUE(coloured.waitFor(kFrames));
   const auto last_coloured = coloured.messages().back();
+  const SemanticPointCloud last_dynamic = dynamic_topic.messages().back();
   size_t dynamic_points = 0;
-  for (const auto& obstacle : dynamic_topic.messages().back().obstacles) {
+  for (const auto& obstacle : last_dynamic.obstacles) {
     dynamic_points += obstacle.cloud.width * obstacle.cloud.height;
   }
   EXPECT_EQ(last_coloured.width, dynamic_points);

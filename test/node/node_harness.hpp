@@ -9,12 +9,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/sinks/base_sink.h>
 
 #include <tf2_ros/static_transform_broadcaster.h>
 #include <corvanta_protocol/msg/semantic_point_cloud.hpp>
@@ -74,11 +73,10 @@ class LidarDetectNodeTestPeer {
   LidarDetectNode& node_;
 };
 
-// Collects the logger's output lines for inspection.
+// Collects the logger's output lines for inspection, safely while other threads log.
 class LogCapture {
  public:
-  LogCapture() : sink_(std::make_shared<spdlog::sinks::ostream_sink_mt>(stream_)) {
-    sink_->set_pattern("%v");
+  LogCapture() : sink_(std::make_shared<LineSink>()) {
     corvanta::Logger::Instance().logger_->sinks().push_back(sink_);
   }
   ~LogCapture() {
@@ -86,21 +84,10 @@ class LogCapture {
     sinks.erase(std::remove(sinks.begin(), sinks.end(), sink_), sinks.end());
   }
   // Lines with the counter and level prefix removed ("  7 [INFO] text" -> "text").
-  std::vector<std::string> lines() const {
-    std::vector<std::string> result;
-    std::istringstream in(stream_.str());
-    for (std::string line; std::getline(in, line);) {
-      const size_t tag_end = line.find("] ");
-      result.push_back(tag_end == std::string::npos ? line : line.substr(tag_end + 2));
-    }
-    return result;
-  }
+  std::vector<std::string> lines() const { return sink_->lines(); }
   size_t countOf(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& line : lines()) {
-      n += line == text ? 1 : 0;
-    }
-    return n;
+    const auto all = lines();
+    return static_cast<size_t>(std::count(all.begin(), all.end(), text));
   }
   bool containsPrefix(const std::string& prefix) const {
     for (const auto& line : lines()) {
@@ -110,11 +97,37 @@ class LogCapture {
     }
     return false;
   }
-  void clear() { stream_.str(""); }
+  void clear() { sink_->clear(); }
 
  private:
-  std::ostringstream stream_;
-  std::shared_ptr<spdlog::sinks::ostream_sink_mt> sink_;
+  class LineSink : public spdlog::sinks::base_sink<std::mutex> {
+   public:
+    std::vector<std::string> lines() const {
+      std::lock_guard<std::mutex> lock(lines_mutex_);
+      return lines_;
+    }
+    void clear() {
+      std::lock_guard<std::mutex> lock(lines_mutex_);
+      lines_.clear();
+    }
+
+   protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override {
+      std::string line(msg.payload.data(), msg.payload.size());
+      const size_t tag_end = line.find("] ");
+      if (tag_end != std::string::npos) {
+        line.erase(0, tag_end + 2);
+      }
+      std::lock_guard<std::mutex> lock(lines_mutex_);
+      lines_.push_back(std::move(line));
+    }
+    void flush_() override {}
+
+   private:
+    mutable std::mutex lines_mutex_;
+    std::vector<std::string> lines_;
+  };
+  std::shared_ptr<LineSink> sink_;
 };
 
 // Records the messages that arrive on one topic.

@@ -1,9 +1,9 @@
 #include "trelvon/postprocess.hpp"
 
+#include "trelvon/preprocess.hpp"
+
 #include <fmt/format.h>
 
-#include <climits>
-#include <cmath>
 #include <stdexcept>
 
 #include "config_check.hpp"
@@ -13,26 +13,11 @@
 namespace lidar_perception {
 namespace trelvon {
 
+// The anchor grid is laid out exactly like the pillar grid, so both share one computation.
 std::vector<int> PostProcessParameter::ComputeGridSize(const std::vector<float>& upper,
                                                        const std::vector<float>& lower,
                                                        const std::vector<float>& voxel_size) {
-  if (upper.size() < 3 || lower.size() < 3 || voxel_size.size() < 3) {
-    throw std::invalid_argument(
-        fmt::format("ComputeGridSize needs 3 values per argument, got {}, {} and {}", upper.size(),
-                    lower.size(), voxel_size.size()));
-  }
-  std::vector<int> grid_size(3);
-  for (int i = 0; i < 3; ++i) {
-    const float extent = roundf((upper[i] - lower[i]) / voxel_size[i]);
-    // Converting NaN or a value beyond int's range is undefined; refuse it instead.
-    if (!(std::fabs(extent) <= static_cast<float>(INT_MAX / 2))) {
-      throw std::invalid_argument(
-          fmt::format("ComputeGridSize: axis {} gives {} cells from [{}, {}] in steps of {}", i,
-                      extent, lower[i], upper[i], voxel_size[i]));
-    }
-    grid_size[i] = static_cast<int>(extent);
-  }
-  return grid_size;
+  return VoxelizationParameter::ComputeGridSize(upper, lower, voxel_size);
 }
 
 std::shared_ptr<PostProcess> CreatePostProcess(const YAML::Node& node, bool use_gpu) {
