@@ -13,6 +13,21 @@ namespace {
 
 constexpr int64_t kNanosPerSecond = 1000LL * 1000LL * 1000LL;
 
+// Seconds and a non-negative nanosecond part, as the builtin_interfaces messages carry them.
+template <typename MessageT>
+MessageT splitNanoseconds(int64_t nanoseconds) {
+  MessageT msg;
+  const auto result = std::div(nanoseconds, kNanosPerSecond);
+  if (result.rem >= 0) {
+    msg.sec = static_cast<int32_t>(result.quot);
+    msg.nanosec = static_cast<uint32_t>(result.rem);
+  } else {
+    msg.sec = static_cast<int32_t>(result.quot - 1);
+    msg.nanosec = static_cast<uint32_t>(kNanosPerSecond + result.rem);
+  }
+  return msg;
+}
+
 bool add_will_overflow(int64_t x, int64_t y) {
   return y > 0 && x > std::numeric_limits<int64_t>::max() - y;
 }
@@ -49,16 +64,7 @@ Duration::Duration(const builtin_interfaces::msg::Duration& duration_msg)
 Duration::Duration(const rcl_duration_t& duration) : nanoseconds_(duration.nanoseconds) {}
 
 Duration::operator builtin_interfaces::msg::Duration() const {
-  builtin_interfaces::msg::Duration msg;
-  const auto result = std::div(nanoseconds_, kNanosPerSecond);
-  if (result.rem >= 0) {
-    msg.sec = static_cast<int32_t>(result.quot);
-    msg.nanosec = static_cast<uint32_t>(result.rem);
-  } else {
-    msg.sec = static_cast<int32_t>(result.quot - 1);
-    msg.nanosec = static_cast<uint32_t>(kNanosPerSecond + result.rem);
-  }
-  return msg;
+  return splitNanoseconds<builtin_interfaces::msg::Duration>(nanoseconds_);
 }
 
 Duration Duration::operator+(const Duration& rhs) const {
@@ -152,16 +158,7 @@ Time::Time(const rcl_time_point_t& time_point)
     : nanoseconds_(time_point.nanoseconds), clock_type_(time_point.clock_type) {}
 
 Time::operator builtin_interfaces::msg::Time() const {
-  builtin_interfaces::msg::Time msg;
-  const auto result = std::div(nanoseconds_, kNanosPerSecond);
-  if (result.rem >= 0) {
-    msg.sec = static_cast<int32_t>(result.quot);
-    msg.nanosec = static_cast<uint32_t>(result.rem);
-  } else {
-    msg.sec = static_cast<int32_t>(result.quot - 1);
-    msg.nanosec = static_cast<uint32_t>(kNanosPerSecond + result.rem);
-  }
-  return msg;
+  return splitNanoseconds<builtin_interfaces::msg::Time>(nanoseconds_);
 }
 
 bool Time::operator==(const Time& rhs) const {

@@ -269,28 +269,41 @@ BufferCore::WalkResult BufferCore::walk(CompactFrameID target, CompactFrameID so
   std::vector<std::pair<CompactFrameID, Pose>> source_chain{{source, Pose{}}};
   std::string extrapolation_error;
   bool extrapolation_possible = false;
-  CompactFrameID frame = source;
-  Pose accumulated;
-  for (uint32_t depth = 0; frame != target; ++depth) {
+  enum class Step { kUp, kEnd, kLoop };
+  // Moves `frame` one link towards the root at `time`, composing that link into `pose`.
+  auto step_up = [&](CompactFrameID& frame, Pose& pose, uint32_t depth) {
     if (depth > MAX_GRAPH_DEPTH) {
       if (error != nullptr) {
         *error = "The tf tree is invalid because it contains a loop.";
       }
-      return WalkResult::LookupError;
+      return Step::kLoop;
     }
     const auto& cache = frames_[frame];
     if (cache == nullptr || cache->empty()) {
-      break;
+      return Step::kEnd;
     }
     TransformStorage link;
     std::string link_error;
     if (!cache->getData(time, link, &link_error)) {
       extrapolation_error = link_error;
       extrapolation_possible = true;
+      return Step::kEnd;
+    }
+    pose = Pose{link.rotation, link.translation} * pose;
+    frame = link.parent_id;
+    return Step::kUp;
+  };
+
+  CompactFrameID frame = source;
+  Pose accumulated;
+  for (uint32_t depth = 0; frame != target; ++depth) {
+    const Step step = step_up(frame, accumulated, depth);
+    if (step == Step::kLoop) {
+      return WalkResult::LookupError;
+    }
+    if (step == Step::kEnd) {
       break;
     }
-    accumulated = Pose{link.rotation, link.translation} * accumulated;
-    frame = link.parent_id;
     source_chain.emplace_back(frame, accumulated);
   }
 
@@ -314,25 +327,13 @@ BufferCore::WalkResult BufferCore::walk(CompactFrameID target, CompactFrameID so
       met = true;
       break;
     }
-    if (depth > MAX_GRAPH_DEPTH) {
-      if (error != nullptr) {
-        *error = "The tf tree is invalid because it contains a loop.";
-      }
+    const Step step = step_up(frame, target_accumulated, depth);
+    if (step == Step::kLoop) {
       return WalkResult::LookupError;
     }
-    const auto& cache = frames_[frame];
-    if (cache == nullptr || cache->empty()) {
+    if (step == Step::kEnd) {
       break;
     }
-    TransformStorage link;
-    std::string link_error;
-    if (!cache->getData(time, link, &link_error)) {
-      extrapolation_error = link_error;
-      extrapolation_possible = true;
-      break;
-    }
-    target_accumulated = Pose{link.rotation, link.translation} * target_accumulated;
-    frame = link.parent_id;
   }
 
   if (!met) {
