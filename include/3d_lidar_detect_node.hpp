@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,7 +32,11 @@
 #include <norvel/perception/dynamic_cloud_detector.hpp>
 #include <norvel/perception/remove_ground_line_fit.hpp>
 
+#include "blocking_queue.hpp"
+#include "detector_io.hpp"
+#include "point_dump.hpp"
 #include "publisher_skip_frame.hpp"
+#include "trelvon.hpp"
 #include "virtual_camera.hpp"
 
 namespace lidar_perception {
@@ -48,6 +53,12 @@ namespace lidar_perception {
 // Per-camera lists are indexed by virtual camera index and hold one entry per camera; they are
 // filled once and accessed with bounds tests. Callbacks hold a plain pointer to the node, which
 // outlives them: the executor and the TF listener are stopped before the node is released.
+//
+// With post_fusion.enable the node owns a detector thread (started at configuration, stopped and
+// joined by the destructor) that runs the 3-D box detector on each frame's obstacle points; the
+// two bounded queues between it and the pipeline are the only state they share. A frame waits at
+// most post_fusion.wait_timeout seconds for its boxes and is published without them otherwise;
+// boxes always reach the frame they were detected in, or nothing.
 class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
  public:
   using CallbackReturn = rclcpp_lifecycle::node_interfaces::LifecycleNodeInterface::CallbackReturn;
@@ -90,6 +101,7 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   void createLidarSubscription();
   void createPublishers();
   void startDetectorThread();
+  void readDetectorParameters();
   void buildVirtualCameraGroup();
   void createPerceptionObjects();
 
@@ -113,10 +125,21 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
                             std::vector<CloudList>& static_lists);
   void waitDetectorOutput(std::vector<CloudList>& dynamic_clusters,
                           std::vector<CloudList>& static_clusters);
+  void postFusion(const std::vector<BBox>& boxes, std::vector<CloudList>& dynamic_clusters,
+                  std::vector<CloudList>& static_clusters);
   void publishSemanticPointCloud(const CloudList& clusters, const rclcpp::Time& stamp,
                                  const std::shared_ptr<SemanticPublisher>& semantic_pub,
                                  const std::shared_ptr<CloudPublisher>& cloud_pub,
                                  bool pub_sem_info, bool pub_cloud_info, uint32_t camera_index);
+
+  // Detector thread.
+  void detectorThread();
+  void publishBoxMarkers(const std::vector<BBox>& boxes, bool& failure_logged);
+  // Waits until the detector's output for frame `frame_sequence` arrives, dropping late outputs
+  // of earlier frames; empty when post_fusion.wait_timeout passes first.
+  std::optional<DetectorOutput> awaitDetectorOutput(uint64_t frame_sequence);
+  // Sets the stop flag, closes both queues (waking the thread's pop) and joins the thread.
+  void stopDetectorThread();
 
   rcl_interfaces::msg::SetParametersResult dynamicParametersCallback(
       const std::vector<rclcpp::Parameter>& parameters);
@@ -213,7 +236,25 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   rclcpp::node_interfaces::OnSetParametersCallbackHandle::SharedPtr param_callback_handle_;
   norvel::perception::GroundRemovalParams frame_ground_params_;
 
+  // Box detector and its thread. The detector is used only by the thread once it runs; the
+  // thread reads debug_ and base_frame_id_, which are fixed after configuration.
+  std::shared_ptr<trelvon::Trelvon> detector_;
+  std::shared_ptr<norvel::utils::BlockingQueue<DetectorInput>> detector_input_queue_;
+  std::shared_ptr<norvel::utils::BlockingQueue<DetectorOutput>> detector_output_queue_;
+  std::shared_ptr<std::thread> detector_thread_;
+  std::atomic<bool> detector_stop_{false};
+  // Highest frame whose wait gave up: the thread skips inputs up to it, their frames are out.
+  std::atomic<uint64_t> detector_abandoned_frame_{0};
+  // Pipeline side only: number of the frame last handed over, frames in the current episode
+  // without an output in time, and the bound of one wait.
+  uint64_t detector_frame_sequence_{0};
+  uint64_t detector_late_frames_{0};
+  double detector_wait_timeout_{0.1};
+  std::string point_dump_directory_;
+  std::shared_ptr<PointDumpWriter> point_dump_;
+
   static constexpr int32_t kCameraInfoSkip = 9;
+  static constexpr size_t kDetectorQueueCapacity = 10;
   std::atomic<bool> configured_{false};
   bool configure_attempted_{false};
   int lidar_msg_count_{0};

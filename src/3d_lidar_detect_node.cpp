@@ -21,20 +21,15 @@
 
 #include "frame_filters.hpp"
 #include "logger.hpp"
+#include "post_fusion.hpp"
 #include "publish_cloud.hpp"
 #include "virtual_camera_geometry.hpp"
+#include "wall_clock.hpp"
 
 namespace lidar_perception {
 namespace {
 
-using Clock = std::chrono::system_clock;
-
-// Wall-clock milliseconds since `start`, as every stage logs them.
-double elapsedMs(Clock::time_point start) {
-  const auto ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
-  return static_cast<double>(ns) / 1e9 * 1000.0;
-}
+using Clock = WallClock;
 
 float degreesToRadians(float degrees) {
   return static_cast<float>(static_cast<double>(degrees) * 3.141592653589793 / 180.0);
@@ -145,7 +140,10 @@ LidarDetectNode::LidarDetectNode(const std::string& node_name)
   configure();
 }
 
-LidarDetectNode::~LidarDetectNode() = default;
+// The detector thread refers to the node, so it is stopped and joined before any member goes.
+LidarDetectNode::~LidarDetectNode() {
+  stopDetectorThread();
+}
 
 LidarDetectNode::CallbackReturn LidarDetectNode::on_configure(const rclcpp_lifecycle::State&) {
   // The per-camera lists are only ever appended to, so a second configuration (after a cleanup
@@ -419,11 +417,6 @@ void LidarDetectNode::createPublishers() {
     camera_info_pubs_.push_back(
         std::make_shared<PublisherSkipFrame<CameraInfo>>(camera_info_pub, kCameraInfoSkip));
   }
-}
-
-void LidarDetectNode::startDetectorThread() {
-  // The 3-D box detector is not part of this build yet; post-fusion runs without boxes.
-  LOG_ERROR("post_fusion.enable is set but this build has no box detector; fusion is skipped");
 }
 
 bool LidarDetectNode::getTransformMatrix(const std::string& target, const std::string& source,
@@ -804,10 +797,6 @@ void LidarDetectNode::doGroundRemove(const CloudList& cone_filtered_clouds,
   LOG_INFO("remove ground time: {} ms.", elapsedMs(start));
 }
 
-void LidarDetectNode::handOverToDetector(const CloudList&) {
-  // No box detector in this build: nothing to hand over.
-}
-
 void LidarDetectNode::doCluster(const CloudList& obstacle_clouds,
                                 std::vector<CloudList>& cluster_lists) {
   const auto start = Clock::now();
@@ -862,8 +851,14 @@ void LidarDetectNode::doDynamicStaticSplit(const CloudList& obstacle_clouds,
   LOG_INFO("dynamic static split time: {}ms.", elapsedMs(timer));
 }
 
-void LidarDetectNode::waitDetectorOutput(std::vector<CloudList>&, std::vector<CloudList>&) {
-  // Post-fusion needs the box detector, which this build does not run.
+void LidarDetectNode::postFusion(const std::vector<BBox>& boxes,
+                                 std::vector<CloudList>& dynamic_clusters,
+                                 std::vector<CloudList>& static_clusters) {
+  const auto start = Clock::now();
+  promoteClustersInBoxes(boxes, post_fusion_threshold_,
+                         static_cast<size_t>(std::max(virtual_cameras_num_, 0)), dynamic_clusters,
+                         static_clusters);
+  LOG_INFO("postfusion time: {} ms.", elapsedMs(start));
 }
 
 void LidarDetectNode::publishSemanticPointCloud(
