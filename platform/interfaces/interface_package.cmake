@@ -1,16 +1,24 @@
-# Shared body of the message packages below: generates the C and C++ message types and the
-# introspection type supports of every msg/*.msg file with Debian's rosidl tooling.
+# Shared body of the message packages below: generates the C and C++ message types and their
+# type supports for every msg/*.msg file.
+#
+# On a ROS 2 installation rosidl_default_generators brings every type support the middleware
+# needs (the typesupport dispatch libraries included); Debian's rosidl tooling has only the
+# C/C++ generators and the introspection type supports, which is what the tree's own ROS 2
+# layer uses.
 macro(interface_package)
   cmake_parse_arguments(_ip "" "" "DEPENDENCIES" ${ARGN})
   if(NOT CMAKE_CXX_STANDARD)
     set(CMAKE_CXX_STANDARD 17)
   endif()
   find_package(ament_cmake REQUIRED)
-  find_package(rosidl_cmake REQUIRED)
-  find_package(rosidl_generator_c REQUIRED)
-  find_package(rosidl_generator_cpp REQUIRED)
-  find_package(rosidl_typesupport_introspection_c REQUIRED)
-  find_package(rosidl_typesupport_introspection_cpp REQUIRED)
+  find_package(rosidl_default_generators QUIET)
+  if(NOT rosidl_default_generators_FOUND)
+    find_package(rosidl_cmake REQUIRED)
+    find_package(rosidl_generator_c REQUIRED)
+    find_package(rosidl_generator_cpp REQUIRED)
+    find_package(rosidl_typesupport_introspection_c REQUIRED)
+    find_package(rosidl_typesupport_introspection_cpp REQUIRED)
+  endif()
   foreach(_dep IN LISTS _ip_DEPENDENCIES)
     find_package(${_dep} REQUIRED)
   endforeach()
@@ -23,7 +31,12 @@ macro(interface_package)
     rosidl_generate_interfaces(${PROJECT_NAME} ${_ip_msgs})
   endif()
   # Consumers need the runtime and type support targets the generated libraries link.
-  ament_export_dependencies(rosidl_runtime_c rosidl_runtime_cpp rosidl_typesupport_introspection_c
-                            rosidl_typesupport_introspection_cpp ${_ip_DEPENDENCIES})
+  if(rosidl_default_generators_FOUND)
+    ament_export_dependencies(rosidl_default_runtime ${_ip_DEPENDENCIES})
+  else()
+    ament_export_dependencies(rosidl_runtime_c rosidl_runtime_cpp
+                              rosidl_typesupport_introspection_c
+                              rosidl_typesupport_introspection_cpp ${_ip_DEPENDENCIES})
+  endif()
   ament_package()
 endmacro()

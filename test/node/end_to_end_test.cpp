@@ -14,6 +14,7 @@
 #include "lidar_sim/lidar_simulator.hpp"
 #include "lidar_sim/scenario.hpp"
 #include "node_harness.hpp"
+#include "simulator_truth.hpp"
 
 namespace lidar_perception {
 namespace {
@@ -21,82 +22,6 @@ namespace {
 using corvanta_protocol::msg::SemanticPointCloud;
 using sensor_msgs::msg::CameraInfo;
 using sensor_msgs::msg::PointCloud2;
-
-// What a published point is, from the simulator's ground truth.
-enum class Truth { kMovingAgent, kStandingAgent, kStructure, kGround };
-
-// Ground truth of one frame, looked up by base-frame position (to 0.1 mm). Agents standing still
-// are told apart from moving ones: no motion detector can see a person who does not move.
-class TruthIndex {
- public:
-  explicit TruthIndex(const lidar_sim::SimulatedFrame& frame) {
-    std::unordered_map<uint16_t, double> speed_of;
-    for (const auto& box : frame.boxes) {
-      speed_of[box.id] = box.speed;
-    }
-    const Eigen::Isometry3f mount = frame.base_to_lidar.cast<float>();
-    for (size_t i = 0; i < frame.size(); ++i) {
-      const auto& p = frame.cloud->points[i];
-      Truth truth = Truth::kGround;
-      if (frame.labels[i] == lidar_sim::PointLabel::kStatic) {
-        truth = Truth::kStructure;
-      } else if (frame.labels[i] == lidar_sim::PointLabel::kDynamic) {
-        truth = speed_of[frame.object_ids[i]] > 0.1 ? Truth::kMovingAgent : Truth::kStandingAgent;
-      }
-      truths_[key(mount * Eigen::Vector3f(p.x, p.y, p.z))] = truth;
-    }
-  }
-  // The truth of the scan point at `p`, or nullptr when there is none.
-  const Truth* find(const Eigen::Vector3f& p) const {
-    const auto it = truths_.find(key(p));
-    return it == truths_.end() ? nullptr : &it->second;
-  }
-
- private:
-  static uint64_t key(const Eigen::Vector3f& p) {
-    auto q = [](float v) { return static_cast<uint64_t>(std::llround(v * 1e4) + (1 << 20)); };
-    return (q(p.x()) << 42) ^ (q(p.y()) << 21) ^ q(p.z());
-  }
-  std::unordered_map<uint64_t, Truth> truths_;
-};
-
-struct TruthCounts {
-  size_t moving = 0;
-  size_t standing = 0;
-  size_t structure = 0;
-  size_t ground = 0;
-  size_t unmatched = 0;
-  size_t total() const { return moving + standing + structure + ground + unmatched; }
-};
-
-void countTruths(const SemanticPointCloud& message, const TruthIndex& index, TruthCounts& counts) {
-  for (const auto& obstacle : message.obstacles) {
-    const auto& cloud = obstacle.cloud;
-    for (size_t offset = 0; offset + 12 <= cloud.data.size(); offset += cloud.point_step) {
-      float xyz[3];
-      std::memcpy(xyz, cloud.data.data() + offset, sizeof(xyz));
-      const Truth* truth = index.find(Eigen::Vector3f(xyz[0], xyz[1], xyz[2]));
-      if (truth == nullptr) {
-        ++counts.unmatched;
-        continue;
-      }
-      switch (*truth) {
-        case Truth::kMovingAgent:
-          ++counts.moving;
-          break;
-        case Truth::kStandingAgent:
-          ++counts.standing;
-          break;
-        case Truth::kStructure:
-          ++counts.structure;
-          break;
-        case Truth::kGround:
-          ++counts.ground;
-          break;
-      }
-    }
-  }
-}
 
 TEST(EndToEnd, SimulatedOfficeScansBecomeDynamicAndStaticObstacles) {
   lidar_sim::Scenario scenario =
@@ -142,26 +67,17 @@ TEST(EndToEnd, SimulatedOfficeScansBecomeDynamicAndStaticObstacles) {
   EXPECT_EQ(on_dynamic.unmatched + on_static.unmatched, 0u);
   ASSERT_GT(on_dynamic.total(), 100u);
   ASSERT_GT(on_static.total(), 100u);
-  auto share = [](size_t part, size_t whole) {
-    return static_cast<double>(part) / static_cast<double>(std::max<size_t>(whole, 1));
-  };
-  // Dynamic output: people (moving, or standing after walking); never walls or furniture.
-  const double dynamic_precision =
-      share(on_dynamic.moving + on_dynamic.standing, on_dynamic.total());
-  // Static output: everything but walking people.
-  const double static_precision = share(on_static.total() - on_static.moving, on_static.total());
-  // Walking people end up in the dynamic output.
-  const double moving_recall = share(on_dynamic.moving, on_dynamic.moving + on_static.moving);
+  const SplitQuality quality = splitQuality(on_dynamic, on_static);
   std::printf("dynamic precision %.3f, static precision %.3f, walking-people recall %.3f\n",
-              dynamic_precision, static_precision, moving_recall);
+              quality.dynamic_precision, quality.static_precision, quality.moving_recall);
   std::printf(
       "dynamic output: %zu walking, %zu standing, %zu structure, %zu ground points; static "
       "output: %zu walking, %zu standing, %zu structure, %zu ground points\n",
       on_dynamic.moving, on_dynamic.standing, on_dynamic.structure, on_dynamic.ground,
       on_static.moving, on_static.standing, on_static.structure, on_static.ground);
-  EXPECT_GT(dynamic_precision, 0.9) << "walls and furniture published as dynamic";
-  EXPECT_GT(static_precision, 0.85) << "walking people published as static";
-  EXPECT_GT(moving_recall, 0.7) << "walking people not found dynamic";
+  EXPECT_GT(quality.dynamic_precision, 0.9) << "walls and furniture published as dynamic";
+  EXPECT_GT(quality.static_precision, 0.85) << "walking people published as static";
+  EXPECT_GT(quality.moving_recall, 0.7) << "walking people not found dynamic";
 
   // Camera info goes out on the first frame and then every tenth.
   ASSERT_TRUE(camera_infos.waitFor(3));

@@ -1,8 +1,10 @@
 // PublisherSkipFrame and publishCloud on real publishers, observed through subscriptions.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "node_harness.hpp"
@@ -25,20 +27,49 @@ class PublisherHelpers : public ::testing::Test {
     node_.reset();
     rclcpp::shutdown();
   }
-  // Delivers what is pending to the recorders.
-  void deliver() { rclcpp::spin_some(node_); }
+  // Publishing starts once the subscription is matched: a middleware matches asynchronously and
+  // a volatile publisher does not keep what it sent before.
+  template <typename MessageT>
+  static bool waitForSubscriber(const std::shared_ptr<rclcpp::Publisher<MessageT>>& publisher) {
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (publisher->get_subscription_count() == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+  // Spins until `received` holds `count` messages or the deadline passes (a middleware delivers
+  // asynchronously), then a little longer so that surplus messages on their way are seen too.
+  template <typename MessageT>
+  void deliver(const Recorder<MessageT>& received, size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (received.messages().size() < count && std::chrono::steady_clock::now() < deadline) {
+      rclcpp::spin_some(node_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const auto settle_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    while (std::chrono::steady_clock::now() < settle_end) {
+      rclcpp::spin_some(node_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  static constexpr std::chrono::seconds kDeadline{5};
   std::shared_ptr<rclcpp::Node> node_;
 };
 
 TEST_F(PublisherHelpers, SkipFrameForwardsTheFirstAndThenEveryTenth) {
   Recorder<CameraInfo> received(*node_, "info", rclcpp::QoS(100));
-  PublisherSkipFrame<CameraInfo> skipping(node_->create_publisher<CameraInfo>("info", 100), 9);
+  auto publisher = node_->create_publisher<CameraInfo>("info", 100);
+  ASSERT_TRUE(waitForSubscriber(publisher));
+  PublisherSkipFrame<CameraInfo> skipping(publisher, 9);
   for (uint32_t call = 1; call <= 25; ++call) {
     CameraInfo info;
     info.width = call;
     skipping.publish(info);
   }
-  deliver();
+  deliver(received, 3);
   std::vector<uint32_t> forwarded;
   for (const auto& info : received.messages()) {
     forwarded.push_back(info.width);
@@ -49,12 +80,13 @@ TEST_F(PublisherHelpers, SkipFrameForwardsTheFirstAndThenEveryTenth) {
 TEST_F(PublisherHelpers, SkipFrameBelowOneForwardsEverything) {
   for (const int32_t skip : {0, -3}) {
     Recorder<CameraInfo> received(*node_, "every", rclcpp::QoS(100));
-    PublisherSkipFrame<CameraInfo> skipping(node_->create_publisher<CameraInfo>("every", 100),
-                                            skip);
+    auto publisher = node_->create_publisher<CameraInfo>("every", 100);
+    ASSERT_TRUE(waitForSubscriber(publisher));
+    PublisherSkipFrame<CameraInfo> skipping(publisher, skip);
     for (int call = 0; call < 5; ++call) {
       skipping.publish(CameraInfo());
     }
-    deliver();
+    deliver(received, 5);
     EXPECT_EQ(received.messages().size(), 5u) << "skip " << skip;
   }
 }
@@ -62,6 +94,7 @@ TEST_F(PublisherHelpers, SkipFrameBelowOneForwardsEverything) {
 TEST_F(PublisherHelpers, PublishCloudStampsFramesAndKeepsPoints) {
   Recorder<PointCloud2> received(*node_, "cloud", rclcpp::QoS(10));
   auto publisher = node_->create_publisher<PointCloud2>("cloud", 10);
+  ASSERT_TRUE(waitForSubscriber(publisher));
   const rclcpp::Time stamp(42, 7, RCL_ROS_TIME);
 
   pcl::PointCloud<pcl::PointXYZ> empty;
@@ -71,7 +104,7 @@ TEST_F(PublisherHelpers, PublishCloudStampsFramesAndKeepsPoints) {
   two.push_back({-1.0f, 0.5f, 0.25f});
   publishCloud(two, stamp, publisher, "virtual_camera0_color_optical_frame");
   publishCloud(two, stamp, nullptr, "ignored");  // no publisher: nothing happens
-  deliver();
+  deliver(received, 2);
 
   const auto messages = received.messages();
   ASSERT_EQ(messages.size(), 2u);

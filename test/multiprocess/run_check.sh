@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# lidar_obstacle_detector in one process, simulated scans and TF from a second, its outputs
+# checked in a third; then Ctrl-C must end the node cleanly.
+#
+#   run_check.sh NODE PUBLISHER CHECKER PARAMS_FILE SCENARIO
+set -u
+node=$1 publisher=$2 checker=$3 params=$4 scenario=$5
+frames=${CHECK_FRAMES:-60}
+min_frames=${CHECK_MIN_FRAMES:-20}
+logs=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
+  rm -rf "$logs"
+}
+trap cleanup EXIT
+
+show_logs() {
+  for name in node publisher checker; do
+    echo "---- $name (last 40 lines)"
+    tail -n 40 "$logs/$name.log"
+  done
+}
+
+"$checker" "$scenario" "$frames" "$min_frames" 120 >"$logs/checker.log" 2>&1 &
+checker_pid=$!
+pids+=("$checker_pid")
+# One camera looking ahead, where the scenario's people cross.
+"$node" --ros-args --params-file "$params" -p vir_cam_0.horizontal_start_pos:=-45.0 \
+  -p vir_cam_0.horizontal_end_pos:=45.0 -p get_tf_duration:=0.5 >"$logs/node.log" 2>&1 &
+node_pid=$!
+pids+=("$node_pid")
+"$publisher" "$scenario" "$frames" 10 >"$logs/publisher.log" 2>&1 &
+publisher_pid=$!
+pids+=("$publisher_pid")
+
+wait "$checker_pid"
+checker_status=$?
+kill -INT "$publisher_pid" 2>/dev/null
+kill -INT "$node_pid" 2>/dev/null
+node_status=124
+for _ in $(seq 100); do
+  if ! kill -0 "$node_pid" 2>/dev/null; then
+    wait "$node_pid"
+    node_status=$?
+    break
+  fi
+  sleep 0.1
+done
+wait "$publisher_pid" 2>/dev/null
+
+cat "$logs/checker.log"
+status=0
+if [ "$checker_status" -ne 0 ]; then
+  echo "FAILED: the output checker exited with $checker_status"
+  status=1
+fi
+if [ "$node_status" -ne 0 ]; then
+  echo "FAILED: lidar_obstacle_detector exited with $node_status after SIGINT (124: still running)"
+  status=1
+fi
+if ! tail -n 5 "$logs/node.log" | grep -q "node finishied"; then
+  echo "FAILED: lidar_obstacle_detector did not log \"node finishied\" at the end"
+  status=1
+fi
+if [ "$status" -ne 0 ]; then
+  show_logs
+else
+  echo "lidar_obstacle_detector ended with status 0 and \"node finishied\" after SIGINT"
+fi
+exit "$status"
