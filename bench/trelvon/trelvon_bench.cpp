@@ -6,10 +6,12 @@
 // Voxelization and the whole pre-process at several point counts, the post-process on a sparse
 // and on a dense score map, the network on the engine with 1 and 2 threads, and a full pass.
 //
-// LibTorch runs its threads on OpenMP, whose workers spin while they wait. When the cores are
-// busy with other work, a spinning worker holds a core that its partner needs and the 2-thread
-// figure collapses (ten times slower or worse on two loaded cores); OpenMP reads its wait policy
-// once at load, so compare with OMP_WAIT_POLICY=PASSIVE set in the environment.
+// LibTorch runs its threads on OpenMP, whose workers spin while they wait; when the cores are
+// busy with other work a spinning worker holds a core that its partner needs (a 2-thread
+// inference took ten times longer than a 1-thread one on two loaded cores). The engine therefore
+// sets its own threading when it loads a model, with no environment variable needed: one core
+// fewer than the process has for the intra-op team, no inter-op pool, a single-threaded BLAS. On
+// a two-core machine both backbone rows thus run one thread.
 #include <benchmark/benchmark.h>
 
 #include <memory>

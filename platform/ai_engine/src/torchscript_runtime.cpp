@@ -1,6 +1,8 @@
 #include "torchscript_runtime.hpp"
 
 #include <ATen/Parallel.h>
+#include <dlfcn.h>
+#include <sched.h>
 #include <torch/script.h>
 
 #include <fmt/format.h>
@@ -9,8 +11,10 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -52,6 +56,45 @@ std::string ScalarTypeName(at::ScalarType type) {
     default:
       return c10::toString(type);
   }
+}
+
+// CPUs this process may run on.
+int AvailableCpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+    return CPU_COUNT(&set);
+  }
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+// Intra-op threads of one inference: the configured count, but always one core fewer than the
+// process has. The engine runs beside the frame pipeline, and LibTorch's OpenMP workers spin
+// between and after parallel regions (the wait policy is read from the environment when the
+// runtime loads, too early for us to change); a team that fills every core takes the pipeline's
+// core and the inference slows down tenfold.
+int IntraOpThreads(int configured) {
+  return std::max(1, std::min(configured, AvailableCpus() - 1));
+}
+
+// Process-wide settings of the runtime, made once before the first model runs: no inter-op pool
+// (the models have no parallel branches), and a single-threaded BLAS, whose own worker pool
+// would spin beside OpenMP's; BLAS calls still run on the intra-op threads.
+void ConfigureRuntimeThreading() {
+  static std::once_flag configured;
+  std::call_once(configured, [] {
+    try {
+      at::set_num_interop_threads(1);
+    } catch (const c10::Error&) {
+      // The pool was sized earlier in this process (another library did it); keep that size.
+    }
+    using SetThreadCount = void (*)(int);
+    // Present only when the BLAS is OpenBLAS; other BLAS libraries have no pool of their own.
+    if (auto set_blas_threads =
+            reinterpret_cast<SetThreadCount>(dlsym(RTLD_DEFAULT, "openblas_set_num_threads"))) {
+      set_blas_threads(1);
+    }
+  });
 }
 
 // One buffer as the model sees it, checked once at load.
@@ -262,6 +305,8 @@ std::unique_ptr<ModelRuntime> LoadTorchScriptRuntime(const AIEngineConfig& confi
     LOG_ERROR("AIEngine: num_threads must be >= 1, got {}", config.num_threads);
     return nullptr;
   }
+  ConfigureRuntimeThreading();
+  const int threads = IntraOpThreads(config.num_threads);
   std::vector<TensorSpec> inputs;
   std::vector<TensorSpec> outputs;
   if (!ReadSpecs("input", config.input_len, config.input_shape, config.input_format,
@@ -321,15 +366,18 @@ std::unique_ptr<ModelRuntime> LoadTorchScriptRuntime(const AIEngineConfig& confi
   }
 
   auto runtime = std::make_unique<TorchScriptRuntime>(std::move(module), std::move(ordered_inputs),
-                                                      std::move(outputs), config.num_threads);
+                                                      std::move(outputs), threads);
   std::string error;
   if (!runtime->Probe(error)) {
     LOG_ERROR("AIEngine: model '{}' does not match its configuration: {}", config.model_path,
               error);
     return nullptr;
   }
-  LOG_INFO("AIEngine: loaded TorchScript model '{}' ({} inputs, {} outputs, {} threads)",
-           config.model_path, argument_names.size(), config.output_len.size(), config.num_threads);
+  LOG_INFO(
+      "AIEngine: loaded TorchScript model '{}' ({} inputs, {} outputs, {} intra-op threads of {} "
+      "configured on {} CPUs)",
+      config.model_path, argument_names.size(), config.output_len.size(), threads,
+      config.num_threads, AvailableCpus());
   return runtime;
 }
 
