@@ -68,6 +68,7 @@ class LidarDetectNodeTestPeer {
   }
   const std::vector<VirtualCameraParam>& params() const { return node_.virtual_cameras_param_; }
   const norvel::perception::CloudClusterPara& clusterPara() const { return node_.cluster_para_; }
+  bool detectorThreadStarted() const { return node_.detector_thread_ != nullptr; }
 
  private:
   LidarDetectNode& node_;
