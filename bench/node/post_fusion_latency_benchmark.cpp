@@ -215,9 +215,13 @@ int main(int argc, char** argv) {
   size_t most = 0;
   for (int k = 0; k < frame_count; ++k) {
     const auto simulated = simulator.simulateFrame(static_cast<uint32_t>(k));
-    Frame frame{lidar_sim::toCustomMsg(simulated), lidar_sim::robotPoseTransform(simulated), 0};
+    Frame frame{lidar_sim::toCustomMsg(simulated), {}, 0};
     frame.output_stamp_ns = stampNs(frame.scan.header.stamp) +
                             static_cast<int64_t>(frame.scan.points.back().offset_time);
+    // The node stamps a CustomMsg frame with its last point and looks the pose up at that time,
+    // which lies between this pose and the previous frame's.
+    frame.pose = lidar_sim::toTransformStamped(simulated.map_to_base_end, "map", "base_footprint",
+                                               simulated.stamp_ns + simulated.duration_ns);
     points += frame.scan.points.size();
     fewest = std::min(fewest, frame.scan.points.size());
     most = std::max(most, frame.scan.points.size());
