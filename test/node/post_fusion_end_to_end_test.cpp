@@ -1,7 +1,7 @@
 // Simulated scans of a person standing still beside a table, a chair and a cabinet, through the
-// node with and without post-fusion. The detector runs a small network trained at build time on
-// other simulated scenes (train_person_detector.py); published points are checked against the
-// simulator's ground truth.
+// node with and without post-fusion. The detector runs a small network trained at build time
+// (train_person_detector.py) on simulated scans of two other scenes and of this one with another
+// noise seed; published points are checked against the simulator's ground truth.
 #include <gtest/gtest.h>
 
 #include <cmath>
