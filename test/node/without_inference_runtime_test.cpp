@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <lifecycle_msgs/msg/state.hpp>
+
 #include "node_harness.hpp"
 
 namespace lidar_perception {
