@@ -102,7 +102,9 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   void createPublishers();
   void startDetectorThread();
   void readDetectorParameters();
-  void buildVirtualCameraGroup();
+  // Waits for the lidar-to-base transform, then builds the cameras; false when shutdown was
+  // requested during the wait.
+  bool buildVirtualCameraGroup();
   void createPerceptionObjects();
 
   // Intake.

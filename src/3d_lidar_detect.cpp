@@ -14,7 +14,10 @@ int main(int argc, char** argv) {
 
   // Configuration runs inside the constructor, before any executor exists.
   auto node = std::make_shared<lidar_perception::LidarDetectNode>("lidar_detect_node");
-  node->activate();
+  // Ctrl-C during configuration (while waiting for the first transform) ends the program here.
+  if (rclcpp::ok()) {
+    node->activate();
+  }
 
   auto executor = std::make_shared<rclcpp::executors::MultiThreadedExecutor>(
       rclcpp::ExecutorOptions(), 3, true, std::chrono::nanoseconds(-1));

@@ -166,7 +166,12 @@ LidarDetectNode::CallbackReturn LidarDetectNode::on_configure(const rclcpp_lifec
   if (enable_detector_thread_) {
     startDetectorThread();
   }
-  buildVirtualCameraGroup();
+  if (!buildVirtualCameraGroup()) {
+    // The user stopped the program before the transform came: an orderly end, not an error.
+    LOG_INFO("configuration stopped: shutdown requested while waiting for the transform {} -> {}",
+             base_frame_id_, lidar_frame_id_);
+    return CallbackReturn::FAILURE;
+  }
   createPerceptionObjects();
   {
     std::lock_guard<std::mutex> lock(params_mutex_);
@@ -434,14 +439,17 @@ bool LidarDetectNode::getTransformMatrix(const std::string& target, const std::s
   }
 }
 
-void LidarDetectNode::buildVirtualCameraGroup() {
+bool LidarDetectNode::buildVirtualCameraGroup() {
   LOG_INFO("begin to build virtual camera group");
   while (!getTransformMatrix(base_frame_id_, lidar_frame_id_, get_clock()->now(), T_lidar2base_)) {
     if (!rclcpp::ok()) {
-      // Shutting down while still waiting: the configuration cannot complete.
-      throw std::runtime_error("shut down while waiting for the lidar-to-base transform");
+      return false;
     }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // Short steps, so that Ctrl-C during the wait ends the program at once.
+    const auto retry_at = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (rclcpp::ok() && std::chrono::steady_clock::now() < retry_at) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
   const Eigen::Matrix4f lidar2base = T_lidar2base_;
 
