@@ -10,7 +10,6 @@
 #include <fstream>
 #include <vector>
 
-#include "velodyne/cloud_message.hpp"
 #include "velodyne/mrpt_dataset.hpp"
 #include "velodyne/rawlog_reader.hpp"
 #include "velodyne/sensor_mount.hpp"
@@ -104,13 +103,6 @@ TEST_F(RealSweep, GroundLiesAboutTwoAndAQuarterMetresBelowTheSensor) {
     }
   }
   EXPECT_NEAR(quantile(base_z, 0.05), 0.0, 0.25);
-}
-
-TEST_F(RealSweep, BecomesOneCloudMessage) {
-  const auto cloud = velodyne::toPointCloud2(points_, 0);
-  EXPECT_EQ(cloud.width, points_.size());
-  EXPECT_EQ(cloud.data.size(), points_.size() * 24U);
-  EXPECT_EQ(cloud.header.frame_id, "3d_lidar_link");
 }
 
 }  // namespace

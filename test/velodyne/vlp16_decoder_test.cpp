@@ -105,7 +105,9 @@ TEST(Vlp16Decoder, LastBlockUsesThePrecedingStep) {
   // x = 4 cos 5 sin 4.641667 = 0.322463, y = 4 cos 5 cos 4.641667 = 3.971710,
   // z = 4 sin 5 - 0.0037 = 0.344923. It fires 11 x 110.592 + 66.816 = 1283.328 us into the
   // packet.
-  const auto points = decodeOne(PacketBuilder(0, 40).setReturn(11, 21, 2000, 200));
+  // Block 0 moved to 359.80 deg makes the first step 0.60 deg: only the last pair counts.
+  const auto points =
+      decodeOne(PacketBuilder(0, 40).setAzimuth(0, 35980).setReturn(11, 21, 2000, 200));
   ASSERT_EQ(points.size(), 1U);
   expectPoint(points[0], 0.322463F, 3.971710F, 0.344923F);
   EXPECT_NEAR(points[0].time_offset, 1283.328e-6F, 1e-9F);
