@@ -83,6 +83,51 @@ Bytes pointStampedCdr(std::int32_t sec, std::uint32_t nanosec, const std::string
   return body.take();
 }
 
+Bytes transformStampedCdr(std::int32_t sec, std::uint32_t nanosec, const std::string& frame_id,
+                          const std::string& child_frame_id, const double translation[3],
+                          const double rotation[4]) {
+  CdrBody body;
+  body.put(sec);
+  body.put(nanosec);
+  body.putString(frame_id);
+  body.putString(child_frame_id);
+  for (int i = 0; i < 3; ++i)
+    body.put(translation[i]);
+  for (int i = 0; i < 4; ++i)
+    body.put(rotation[i]);
+  return body.take();
+}
+
+Bytes pointCloud2Cdr(std::int32_t sec, const std::string& frame_id, const std::vector<float>& xyz) {
+  CdrBody body;
+  body.put(sec);
+  body.put<std::uint32_t>(0);
+  body.putString(frame_id);
+  const auto points = static_cast<std::uint32_t>(xyz.size() / 3);
+  body.put<std::uint32_t>(1);       // height
+  body.put<std::uint32_t>(points);  // width
+  body.put<std::uint32_t>(3);       // fields
+  const char* names[] = {"x", "y", "z"};
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    body.putString(names[i]);
+    body.put<std::uint32_t>(4 * i);  // offset
+    body.put<std::uint8_t>(7);       // FLOAT32
+    body.put<std::uint32_t>(1);      // count
+  }
+  body.put<std::uint8_t>(0);             // is_bigendian
+  body.put<std::uint32_t>(12);           // point_step
+  body.put<std::uint32_t>(12 * points);  // row_step
+  body.put<std::uint32_t>(12 * points);  // data length
+  for (const float v : xyz) {
+    std::uint8_t raw[4];
+    std::memcpy(raw, &v, 4);
+    for (const std::uint8_t b : raw)
+      body.put(b);
+  }
+  body.put<std::uint8_t>(1);  // is_dense
+  return body.take();
+}
+
 const char* const kStringSchema = "string data\n";
 const char* const kPointStampedSchema =
     "std_msgs/Header header\n"

@@ -34,6 +34,14 @@ Bytes stringCdr(const std::string& text);
 Bytes pointStampedCdr(std::int32_t sec, std::uint32_t nanosec, const std::string& frame_id,
                       double x, double y, double z);
 
+// CDR of geometry_msgs/TransformStamped.
+Bytes transformStampedCdr(std::int32_t sec, std::uint32_t nanosec, const std::string& frame_id,
+                          const std::string& child_frame_id, const double translation[3],
+                          const double rotation[4]);
+// CDR of sensor_msgs/PointCloud2 with float32 fields x, y, z (offsets 0, 4, 8) and `points`
+// packed 12 bytes each, one row.
+Bytes pointCloud2Cdr(std::int32_t sec, const std::string& frame_id, const std::vector<float>& xyz);
+
 // .msg texts with dependencies, written out by hand as ROS 2 tools do.
 extern const char* const kStringSchema;
 extern const char* const kPointStampedSchema;

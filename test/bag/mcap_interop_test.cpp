@@ -12,6 +12,7 @@
 
 #include "bag_io/mcap_reader.hpp"
 #include "bag_io/mcap_writer.hpp"
+#include "bag_io/msg_schema_builder.hpp"
 #include "bag_io/qos_profile.hpp"
 #include "bag_test_support.hpp"
 
@@ -152,6 +153,50 @@ TEST_F(McapInterop, OurFilesReadByMcapJs) {
     }
     EXPECT_EQ(linesOf(out, "streamed_messages")[0][1], std::to_string(sent.size()));
   }
+}
+
+// Schemas built from the installed .msg files let an independent ROS 2 decoder read the
+// messages a recorder writes: clouds and transforms.
+TEST_F(McapInterop, BuiltSchemasDecodeInAnIndependentReader) {
+  bag_test::ScratchDir dir;
+  const std::string path = (dir / "built.mcap").string();
+  bag_io::MsgSchemaBuilder builder({INTERFACE_SHARE_DIR});
+  const std::vector<float> xyz = {1.5f, -2.0f, 0.25f, 3.0f, 4.5f, -0.5f};
+  const Bytes cloud = bag_test::pointCloud2Cdr(5, "lidar", xyz);
+  const double translation[3] = {0.25, -1.5, 2.0};
+  const double rotation[4] = {0.0, 0.0, 0.5, 0.75};
+  const Bytes transform =
+      bag_test::transformStampedCdr(7, 9, "base_footprint", "3d_lidar_link", translation, rotation);
+  {
+    bag_io::McapWriter writer(path);
+    writer.write("/cloud", "sensor_msgs/msg/PointCloud2",
+                 builder.schemaText("sensor_msgs/msg/PointCloud2"), 100, cloud);
+    writer.write("/transform", "geometry_msgs/msg/TransformStamped",
+                 builder.schemaText("geometry_msgs/msg/TransformStamped"), 200, transform);
+    writer.close();
+  }
+  std::string data_json;
+  const std::size_t data_start = cloud.size() - 1 - 24;  // 24 bytes of points, then is_dense
+  for (std::size_t i = 0; i < 24; ++i) {
+    data_json += fmt::format("{}\"{}\":{}", i == 0 ? "" : ",", i, cloud[data_start + i]);
+  }
+  const std::string cloud_json =
+      "{\"header\":{\"stamp\":{\"sec\":5,\"nanosec\":0},\"frame_id\":\"lidar\"},\"height\":1,"
+      "\"width\":2,\"fields\":[{\"name\":\"x\",\"offset\":0,\"datatype\":7,\"count\":1},"
+      "{\"name\":\"y\",\"offset\":4,\"datatype\":7,\"count\":1},{\"name\":\"z\",\"offset\":8,"
+      "\"datatype\":7,\"count\":1}],\"is_bigendian\":false,\"point_step\":12,\"row_step\":24,"
+      "\"data\":{" +
+      data_json + "},\"is_dense\":true}";
+  const std::string transform_json =
+      "{\"header\":{\"stamp\":{\"sec\":7,\"nanosec\":9},\"frame_id\":\"base_footprint\"},"
+      "\"child_frame_id\":\"3d_lidar_link\",\"transform\":{\"translation\":{\"x\":0.25,"
+      "\"y\":-1.5,\"z\":2},\"rotation\":{\"x\":0,\"y\":0,\"z\":0.5,\"w\":0.75}}}";
+  const auto messages = linesOf(lines(node("read_mcap.mjs", "'" + path + "'")), "message");
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0][1], "/cloud");
+  EXPECT_EQ(messages[0][5], cloud_json);
+  EXPECT_EQ(messages[1][1], "/transform");
+  EXPECT_EQ(messages[1][5], transform_json);
 }
 
 TEST_F(McapInterop, McapJsFilesReadByUs) {
