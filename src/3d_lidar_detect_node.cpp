@@ -502,6 +502,7 @@ bool LidarDetectNode::buildVirtualCameraGroup() {
   LOG_INFO("Tvirtual_cams2base_.size(): {}", Tvirtual_cams2base_.size());
   LOG_INFO("virtual_cameras_param_.size(): {}", virtual_cameras_param_.size());
   LOG_INFO("virtual_cameras_frustum_cloud_.size(): {}", virtual_cameras_frustum_cloud_.size());
+  return true;
 }
 
 void LidarDetectNode::createPerceptionObjects() {
