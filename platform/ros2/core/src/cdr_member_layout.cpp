@@ -10,37 +10,13 @@ namespace ros2_core {
 
 namespace ts = rosidl_typesupport_introspection_cpp;
 
-std::size_t cdr_primitive_size(const MessageMember& member) {
-  switch (member.type_id_) {
-    case ts::ROS_TYPE_BOOLEAN:
-    case ts::ROS_TYPE_OCTET:
-    case ts::ROS_TYPE_UINT8:
-    case ts::ROS_TYPE_INT8:
-    case ts::ROS_TYPE_CHAR:
-      return 1;
-    case ts::ROS_TYPE_WCHAR:
-    case ts::ROS_TYPE_UINT16:
-    case ts::ROS_TYPE_INT16:
-      return 2;
-    case ts::ROS_TYPE_FLOAT:
-    case ts::ROS_TYPE_UINT32:
-    case ts::ROS_TYPE_INT32:
-      return 4;
-    case ts::ROS_TYPE_DOUBLE:
-    case ts::ROS_TYPE_UINT64:
-    case ts::ROS_TYPE_INT64:
-      return 8;
-    case ts::ROS_TYPE_STRING:
-    case ts::ROS_TYPE_WSTRING:
-    case ts::ROS_TYPE_MESSAGE:
-      return 0;
-    case ts::ROS_TYPE_LONG_DOUBLE:
-      throw std::invalid_argument(std::string("member '") + member.name_ +
-                                  "' is a long double, which has no portable CDR form");
-    default:
-      throw std::invalid_argument(std::string("member '") + member.name_ +
-                                  "' has unknown type id " + std::to_string(member.type_id_));
+void throw_not_primitive(const MessageMember& member) {
+  if (member.type_id_ == ts::ROS_TYPE_LONG_DOUBLE) {
+    throw std::invalid_argument(std::string("member '") + member.name_ +
+                                "' is a long double, which has no portable CDR form");
   }
+  throw std::invalid_argument(std::string("member '") + member.name_ + "' has unknown type id " +
+                              std::to_string(member.type_id_));
 }
 
 std::size_t cdr_min_element_size(const MessageMember& member) {

@@ -41,8 +41,9 @@ void CdrReader::require(std::size_t count, const char* field, const char* what) 
 }
 
 void CdrReader::align(std::size_t alignment, const char* field) {
+  // Alignments are powers of two: the padding is the negated body offset modulo the alignment.
   const std::size_t body = position_ - kHeaderSize;
-  const std::size_t padding = (alignment - body % alignment) % alignment;
+  const std::size_t padding = (0 - body) & (alignment - 1);
   require(padding, field, "alignment padding");
   position_ += padding;
 }

@@ -92,9 +92,7 @@ class Serializer {
         message(value, nested_members(member));
         return;
       default: {
-        const std::size_t size = cdr_primitive_size(member);
-        writer_.align(size);
-        writer_.append(value, size);
+        writer_.appendAligned(value, cdr_primitive_size(member));
       }
     }
   }

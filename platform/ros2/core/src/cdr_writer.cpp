@@ -22,9 +22,25 @@ CdrWriter::CdrWriter(std::size_t reserve) {
 }
 
 void CdrWriter::align(std::size_t alignment) {
+  const std::size_t padding = padding_for(alignment);
+  if (padding > 0) {
+    buffer_.resize(buffer_.size() + padding, std::uint8_t{0});
+  }
+}
+
+std::size_t CdrWriter::padding_for(std::size_t alignment) const {
+  // Alignments are powers of two: the padding is the negated body offset modulo the alignment.
   const std::size_t body = buffer_.size() - kHeaderSize;
-  const std::size_t padding = (alignment - body % alignment) % alignment;
-  buffer_.insert(buffer_.end(), padding, std::uint8_t{0});
+  return (0 - body) & (alignment - 1);
+}
+
+void CdrWriter::appendAligned(const void* data, std::size_t size) {
+  const std::size_t padding = padding_for(size);
+  const std::size_t old_size = buffer_.size();
+  buffer_.resize(old_size + padding + size);
+  std::uint8_t* out = buffer_.data() + old_size;
+  std::memset(out, 0, padding);
+  std::memcpy(out + padding, data, size);
 }
 
 void CdrWriter::writeArray(const void* data, std::size_t count, std::size_t element_size) {

@@ -26,9 +26,11 @@ class CdrWriter {
   template <typename T>
   void write(T value) {
     static_assert(std::is_arithmetic<T>::value, "CDR primitives are arithmetic types");
-    align(sizeof(T));
-    append(&value, sizeof(T));
+    appendAligned(&value, sizeof(T));
   }
+
+  // Writes one primitive of `size` bytes (1, 2, 4 or 8; host representation) aligned to its size.
+  void appendAligned(const void* data, std::size_t size);
 
   // Writes `count` contiguous elements of `element_size` bytes each (host representation),
   // aligned once to the element size: the layout of a CDR array of primitives.
@@ -50,6 +52,8 @@ class CdrWriter {
   std::vector<std::uint8_t> take();
 
  private:
+  std::size_t padding_for(std::size_t alignment) const;
+
   std::vector<std::uint8_t> buffer_;
 };
 
