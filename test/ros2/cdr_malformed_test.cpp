@@ -4,7 +4,6 @@
 
 #include <random>
 #include <rcl_interfaces/msg/parameter_descriptor.hpp>
-#include <rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
 #include <std_msgs/msg/header.hpp>
 #include <stdexcept>
@@ -17,12 +16,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using ros2_core::CdrError;
-
-template <typename T>
-const ros2_core::MessageMembers& members() {
-  return ros2_core::introspection_members(
-      rosidl_typesupport_introspection_cpp::get_message_type_support_handle<T>());
-}
 
 sensor_msgs::msg::PointCloud2 small_cloud() {
   sensor_msgs::msg::PointCloud2 cloud;
@@ -70,8 +63,9 @@ void expect_rejected(const Bytes& bytes, const ros2_core::MessageMembers& type,
 TEST(CdrMalformed, EveryTruncationOfRealSamplesIsRejected) {
   std::vector<std::pair<std::string, Bytes>> samples;
   const auto cloud = small_cloud();
-  samples.emplace_back("sensor_msgs/msg/PointCloud2",
-                       ros2_core::serialize(&cloud, members<sensor_msgs::msg::PointCloud2>()));
+  samples.emplace_back(
+      "sensor_msgs/msg/PointCloud2",
+      ros2_core::serialize(&cloud, cdr_test::members_of<sensor_msgs::msg::PointCloud2>()));
   for (const char* name : {"visualization_msgs/msg/MarkerArray", "tf2_msgs/msg/TFMessage",
                            "rcl_interfaces/msg/ParameterDescriptor", "sensor_msgs/msg/CameraInfo",
                            "corvanta_protocol/msg/SemanticPointCloud",
@@ -102,7 +96,7 @@ TEST(CdrMalformed, EveryTruncationOfRealSamplesIsRejected) {
 
 TEST(CdrMalformed, LyingSequenceLengthIsRejectedBeforeAllocating) {
   const auto cloud = small_cloud();
-  Bytes bytes = ros2_core::serialize(&cloud, members<sensor_msgs::msg::PointCloud2>());
+  Bytes bytes = ros2_core::serialize(&cloud, cdr_test::members_of<sensor_msgs::msg::PointCloud2>());
   const std::size_t at = data_count_offset(bytes, cloud.data.size());
   ASSERT_EQ(bytes[at], 36);  // the count we are about to falsify; 37 bytes follow it
   for (const std::uint32_t lie : {38U, 0x7fffffffU, 0xffffffffU}) {
@@ -110,39 +104,39 @@ TEST(CdrMalformed, LyingSequenceLengthIsRejectedBeforeAllocating) {
     for (int i = 0; i < 4; ++i) {
       bytes[at + i] = static_cast<std::uint8_t>(lie >> (8 * i));
     }
-    expect_rejected(bytes, members<sensor_msgs::msg::PointCloud2>(),
+    expect_rejected(bytes, cdr_test::members_of<sensor_msgs::msg::PointCloud2>(),
                     "sequence length " + std::to_string(lie), "data", at);
   }
 
   // A lying count of nested messages: TFMessage claims a million transforms.
   tf2_msgs::msg::TFMessage tf;
   tf.transforms.resize(1);
-  Bytes tf_bytes = ros2_core::serialize(&tf, members<tf2_msgs::msg::TFMessage>());
+  Bytes tf_bytes = ros2_core::serialize(&tf, cdr_test::members_of<tf2_msgs::msg::TFMessage>());
   tf_bytes[4 + 2] = 0x0f;  // count 1 -> 0x000f0001
-  expect_rejected(tf_bytes, members<tf2_msgs::msg::TFMessage>(), "sequence length 983041",
-                  "transforms", 4);
+  expect_rejected(tf_bytes, cdr_test::members_of<tf2_msgs::msg::TFMessage>(),
+                  "sequence length 983041", "transforms", 4);
 }
 
 TEST(CdrMalformed, StringWithoutTerminatorOrPastTheEndIsRejected) {
   std_msgs::msg::Header header;
   header.frame_id = "map";
-  Bytes bytes = ros2_core::serialize(&header, members<std_msgs::msg::Header>());
+  Bytes bytes = ros2_core::serialize(&header, cdr_test::members_of<std_msgs::msg::Header>());
   ASSERT_EQ(bytes.back(), 0);
   bytes.back() = 'x';
-  expect_rejected(bytes, members<std_msgs::msg::Header>(), "lacks its NUL terminator", "frame_id",
-                  bytes.size() - 1);
+  expect_rejected(bytes, cdr_test::members_of<std_msgs::msg::Header>(), "lacks its NUL terminator",
+                  "frame_id", bytes.size() - 1);
 
-  Bytes long_length = ros2_core::serialize(&header, members<std_msgs::msg::Header>());
+  Bytes long_length = ros2_core::serialize(&header, cdr_test::members_of<std_msgs::msg::Header>());
   long_length[4 + 8] = 5;  // "map\0" is 4 bytes; claim 5
-  expect_rejected(long_length, members<std_msgs::msg::Header>(), "string length 5 exceeds",
-                  "frame_id", 4 + 8);
+  expect_rejected(long_length, cdr_test::members_of<std_msgs::msg::Header>(),
+                  "string length 5 exceeds", "frame_id", 4 + 8);
 }
 
 TEST(CdrMalformed, NestedFieldIsNamedByItsPath) {
   tf2_msgs::msg::TFMessage tf;
   tf.transforms.resize(2);
   tf.transforms[1].header.frame_id = "odom";
-  Bytes bytes = ros2_core::serialize(&tf, members<tf2_msgs::msg::TFMessage>());
+  Bytes bytes = ros2_core::serialize(&tf, cdr_test::members_of<tf2_msgs::msg::TFMessage>());
   // Body offsets: count 0..4; first transform: stamp 4..12, frame_id length 12..16, NUL 16,
   // child_frame_id length 20..24, NUL 24, doubles 32..88; second: stamp 88..96, frame_id length
   // 96..100, "odom" 100..104, NUL at 104.
@@ -150,8 +144,8 @@ TEST(CdrMalformed, NestedFieldIsNamedByItsPath) {
   ASSERT_EQ(bytes[nul], 0);
   ASSERT_EQ(bytes[nul - 1], 'm');
   bytes[nul] = '!';
-  expect_rejected(bytes, members<tf2_msgs::msg::TFMessage>(), "lacks its NUL terminator",
-                  "transforms[1].header.frame_id", nul);
+  expect_rejected(bytes, cdr_test::members_of<tf2_msgs::msg::TFMessage>(),
+                  "lacks its NUL terminator", "transforms[1].header.frame_id", nul);
 }
 
 TEST(CdrMalformed, BoundedSequenceOverItsBoundIsRejected) {
@@ -161,8 +155,8 @@ TEST(CdrMalformed, BoundedSequenceOverItsBoundIsRejected) {
   // Build the over-bound sample from a valid one: one range, count patched to 2, the range's
   // 24 bytes repeated.
   descriptor.floating_point_range.resize(1);
-  Bytes bytes =
-      ros2_core::serialize(&descriptor, members<rcl_interfaces::msg::ParameterDescriptor>());
+  Bytes bytes = ros2_core::serialize(
+      &descriptor, cdr_test::members_of<rcl_interfaces::msg::ParameterDescriptor>());
   // Body offsets: name length 0..4, NUL 4, type 5, description length 8..12, NUL 12,
   // additional_constraints length 16..20, NUL 20, read_only 21, dynamic_typing 22, range count
   // 24..28, padding to 32, the range's three doubles 32..56.
@@ -171,22 +165,23 @@ TEST(CdrMalformed, BoundedSequenceOverItsBoundIsRejected) {
   bytes[at] = 2;
   const Bytes range(bytes.begin() + at + 4 + 4, bytes.begin() + at + 4 + 4 + 24);
   bytes.insert(bytes.begin() + at + 4 + 4 + 24, range.begin(), range.end());
-  expect_rejected(bytes, members<rcl_interfaces::msg::ParameterDescriptor>(),
+  expect_rejected(bytes, cdr_test::members_of<rcl_interfaces::msg::ParameterDescriptor>(),
                   "bounded sequence of at most 1 elements has length 2", "floating_point_range",
                   at);
 }
 
 TEST(CdrMalformed, UnknownEncapsulationAndShortHeaderAreRejected) {
   std_msgs::msg::Header header;
-  const Bytes good = ros2_core::serialize(&header, members<std_msgs::msg::Header>());
+  const Bytes good = ros2_core::serialize(&header, cdr_test::members_of<std_msgs::msg::Header>());
   for (const Bytes& head :
        {Bytes{0x00, 0x02}, Bytes{0x00, 0x03}, Bytes{0x01, 0x01}, Bytes{0x00, 0x0a}}) {
     Bytes bytes = good;
     bytes[0] = head[0];
     bytes[1] = head[1];
-    expect_rejected(bytes, members<std_msgs::msg::Header>(), "unknown CDR encapsulation", "", 0);
+    expect_rejected(bytes, cdr_test::members_of<std_msgs::msg::Header>(),
+                    "unknown CDR encapsulation", "", 0);
   }
-  expect_rejected(Bytes{0x00, 0x01, 0x00}, members<std_msgs::msg::Header>(),
+  expect_rejected(Bytes{0x00, 0x01, 0x00}, cdr_test::members_of<std_msgs::msg::Header>(),
                   "shorter than its 4-byte encapsulation header", "", 0);
 }
 

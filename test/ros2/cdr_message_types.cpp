@@ -24,7 +24,6 @@
 #include <rcl_interfaces/msg/parameter_type.hpp>
 #include <rcl_interfaces/msg/parameter_value.hpp>
 #include <rcl_interfaces/msg/set_parameters_result.hpp>
-#include <rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp>
 #include <sensor_msgs/msg/camera_info.hpp>
 #include <sensor_msgs/msg/compressed_image.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
@@ -45,8 +44,7 @@ namespace cdr_test {
 namespace {
 template <typename T>
 MessageType entry(const char* name) {
-  return {name, &ros2_core::introspection_members(
-                    rosidl_typesupport_introspection_cpp::get_message_type_support_handle<T>())};
+  return {name, &members_of<T>()};
 }
 }  // namespace
 

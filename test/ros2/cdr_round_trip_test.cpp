@@ -8,7 +8,6 @@
 #include <livox_ros_driver2/msg/custom_msg.hpp>
 #include <rcl_interfaces/msg/parameter_descriptor.hpp>
 #include <rcl_interfaces/msg/parameter_value.hpp>
-#include <rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
 #include <sensor_msgs/msg/point_field.hpp>
 #include <std_msgs/msg/header.hpp>
@@ -21,20 +20,14 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 template <typename T>
-const ros2_core::MessageMembers& members() {
-  return ros2_core::introspection_members(
-      rosidl_typesupport_introspection_cpp::get_message_type_support_handle<T>());
-}
-
-template <typename T>
 Bytes encode(const T& message) {
-  return ros2_core::serialize(&message, members<T>());
+  return ros2_core::serialize(&message, cdr_test::members_of<T>());
 }
 
 template <typename T>
 T decode(const Bytes& bytes) {
   T message;
-  ros2_core::deserialize(bytes, &message, members<T>());
+  ros2_core::deserialize(bytes, &message, cdr_test::members_of<T>());
   return message;
 }
 
@@ -216,7 +209,8 @@ TEST(CdrRoundTrip, DecodingReplacesEarlierContents) {
   target.data.assign(1000, 9);
   target.fields.resize(5);
   target.header.frame_id = "long frame name";
-  ros2_core::deserialize(encode(small), &target, members<sensor_msgs::msg::PointCloud2>());
+  ros2_core::deserialize(encode(small), &target,
+                         cdr_test::members_of<sensor_msgs::msg::PointCloud2>());
   EXPECT_EQ(target, small);
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp>
+
 #include "ros2_core/cdr_serialization.hpp"
 
 namespace cdr_test {
@@ -22,6 +24,13 @@ struct MessageType {
 // Every message type the tree generates (platform/interfaces/), in a fixed order.
 const std::vector<MessageType>& all_message_types();
 const MessageMembers& members_of(const std::string& name);
+
+// The introspection description of a generated C++ message type.
+template <typename T>
+const MessageMembers& members_of() {
+  return ros2_core::introspection_members(
+      rosidl_typesupport_introspection_cpp::get_message_type_support_handle<T>());
+}
 
 // Owns one initialised message object of a type known by its description; finalises it on
 // destruction. Not copyable.
