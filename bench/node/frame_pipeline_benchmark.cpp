@@ -23,6 +23,8 @@
 #include "lidar_sim/scenario.hpp"
 #include "logger.hpp"
 
+#include "bench_program.hpp"
+
 namespace {
 
 using lidar_perception::LidarDetectNode;
@@ -55,10 +57,16 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (bench::helpRequested(argc, argv,
+                           "usage: frame_pipeline_benchmark [FRAMES]\n"
+                           "  processOneFrame per-stage medians over FRAMES simulated scans "
+                           "(default 30) at 20k, 100k and 300k points\n")) {
+    return 0;
+  }
+  bench::useBuildTreePackagePrefix(BUILD_TREE_PACKAGE_PREFIX);
   const int frames = argc > 1 ? std::atoi(argv[1]) : 30;
   setenv("SPDLOG_STDOUT", "false", 1);
-  std::vector<const char*> ros_argv{"frame_pipeline_benchmark", "--ros-args", "-p",
-                                    "debug:=false"};
+  std::vector<const char*> ros_argv{"frame_pipeline_benchmark", "--ros-args", "-p", "debug:=false"};
   rclcpp::init(static_cast<int>(ros_argv.size()), ros_argv.data());
   auto stages = std::make_shared<StageTimes>();
   corvanta::Logger::Instance().logger_->sinks().push_back(stages);
@@ -107,9 +115,9 @@ int main(int argc, char** argv) {
       const rclcpp::Time stamp(simulator.frameStampNs(static_cast<uint32_t>(k)), RCL_ROS_TIME);
       const auto start = std::chrono::steady_clock::now();
       node->processOneFrame(cloud, stamp);
-      totals.push_back(std::chrono::duration<double, std::milli>(
-                           std::chrono::steady_clock::now() - start)
-                           .count());
+      totals.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
     }
     const double total = median(totals);
     std::printf("%8zu %12.3f ", clouds.front()->size(), total);
@@ -118,9 +126,9 @@ int main(int argc, char** argv) {
     }
     std::printf("\n");
     if (previous_points > 0) {
-      std::printf("         time ratio %.2f for point ratio %.2f\n", total / previous_total,
-                  static_cast<double>(clouds.front()->size()) /
-                      static_cast<double>(previous_points));
+      std::printf(
+          "         time ratio %.2f for point ratio %.2f\n", total / previous_total,
+          static_cast<double>(clouds.front()->size()) / static_cast<double>(previous_points));
     }
     previous_total = total;
     previous_points = clouds.front()->size();

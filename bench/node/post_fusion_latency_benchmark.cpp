@@ -3,7 +3,7 @@
 // are published as the driver's CustomMsg on the in-process graph with the robot pose on TF;
 // four virtual cameras cover the full circle; debug is off.
 //
-//   AMENT_PREFIX_PATH=build/ament_prefix build/bench/node/post_fusion_latency_benchmark [frames]
+//   build/bench/node/post_fusion_latency_benchmark [frames]
 //
 // Latency is from the publication of a scan to the arrival of the frame's last output (the
 // static obstacles of the last camera). A scan that arrives while the previous one is still being
@@ -31,6 +31,8 @@
 #include "lidar_sim/lidar_simulator.hpp"
 #include "lidar_sim/scenario.hpp"
 #include "logger.hpp"
+
+#include "bench_program.hpp"
 
 namespace {
 
@@ -198,6 +200,14 @@ void report(const char* title, const RunResult& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (bench::helpRequested(argc, argv,
+                           "usage: post_fusion_latency_benchmark [FRAMES]\n"
+                           "  frame latency (scan in -> outputs published) with and without "
+                           "post-fusion over FRAMES\n  Livox-style scans at 10 Hz (default 100, "
+                           "at least 10), and the detector's stage times\n")) {
+    return 0;
+  }
+  bench::useBuildTreePackagePrefix(BUILD_TREE_PACKAGE_PREFIX);
   const int frame_count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 100;
   setenv("SPDLOG_STDOUT", "false", 1);
   auto stages = std::make_shared<StageTimes>();
@@ -215,7 +225,7 @@ int main(int argc, char** argv) {
   size_t most = 0;
   for (int k = 0; k < frame_count; ++k) {
     const auto simulated = simulator.simulateFrame(static_cast<uint32_t>(k));
-    Frame frame{lidar_sim::toCustomMsg(simulated), {}, 0};
+    Frame frame{lidar_sim::toCustomMsg(simulated), geometry_msgs::msg::TransformStamped(), 0};
     frame.output_stamp_ns = stampNs(frame.scan.header.stamp) +
                             static_cast<int64_t>(frame.scan.points.back().offset_time);
     // The node stamps a CustomMsg frame with its last point and looks the pose up at that time,

@@ -12,6 +12,7 @@
 
 #include <pcl/ModelCoefficients.h>
 #include <pcl/PointIndices.h>
+#include <pcl/console/print.h>
 #include <pcl/search/kdtree.h>
 #include <pcl/segmentation/extract_clusters.h>
 #include <pcl/segmentation/sac_segmentation.h>
@@ -27,6 +28,8 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "bench_program.hpp"
 
 #include "camera_cloud.hpp"
 
@@ -293,6 +296,16 @@ struct PclBaseline {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (bench::helpRequested(
+          argc, argv,
+          "usage: perception_figures [MAX_FRAMES_PER_SCENARIO] [SCENARIO.yaml ...]\n"
+          "  ground, cluster and dynamic/static quality against the simulator's "
+          "truth, with a PCL\n  baseline, per scenario and pooled (default: 200 "
+          "frames of every shipped scenario)\n")) {
+    return 0;
+  }
+  // The baseline's RANSAC reports every frame without a plane on stderr; its figures say enough.
+  pcl::console::setVerbosityLevel(pcl::console::L_ALWAYS);
   long max_frames = 200;
   std::vector<std::string> scenarios;
   if (argc > 1) {
@@ -334,7 +347,13 @@ int main(int argc, char** argv) {
     const long frames = std::min<long>(max_frames, simulator.frameCount());
     double floor_z_sum = 0.0;
     long floor_count = 0;
+    std::printf("%s: %ld frames ...\n", scenario.name.c_str(), frames);
+    std::fflush(stdout);
     for (long k = 0; k < frames; ++k) {
+      if (k > 0 && k % 50 == 0) {
+        std::printf("  frame %ld of %ld\n", k, frames);
+        std::fflush(stdout);
+      }
       simulator.simulateFrame(static_cast<std::uint32_t>(k), frame);
       const Eigen::Matrix4f base_to_map = frame.map_to_base.matrix().cast<float>();
       for (int c = 0; c < 4; ++c) {

@@ -2,6 +2,7 @@
 // with their name and what is wrong.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -91,6 +92,27 @@ TEST_F(DatasetTest, FramesComeBackAsWritten) {
       EXPECT_DOUBLE_EQ(read.boxes[b].speed, written.boxes[b].speed);
     }
   }
+}
+
+TEST_F(DatasetTest, ARerunIntoTheSameDirectoryLeavesNoFramesOfTheEarlierRun) {
+  const fs::path frames = directory_ / "frames";
+  std::ofstream(frames / "notes.txt") << "kept";
+  std::ofstream(frames / "000042.bin.orig") << "kept";
+  {
+    LidarSimulator simulator(scenario_);
+    DatasetWriter writer(directory_.string(), scenario_);
+    EXPECT_EQ(writer.staleFilesRemoved(), 6U);  // three frames of two files each
+    writer.write(simulator.simulateFrame(0));
+    writer.finish();
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(frames)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"000000.bin", "000000.yaml", "000042.bin.orig",
+                                             "notes.txt"}));
+  EXPECT_EQ(DatasetReader(directory_.string()).frameCount(), 1U);
 }
 
 TEST_F(DatasetTest, DamagedFilesAreNamed) {

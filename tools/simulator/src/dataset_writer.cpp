@@ -37,6 +37,15 @@ void writeFile(const fs::path& path, const char* data, std::size_t size) {
   }
 }
 
+// Whether `name` is a frame file this writer makes: six digits, then ".bin" or ".yaml".
+bool isFrameFileName(const std::string& name) {
+  const size_t dot = name.find('.');
+  if (dot != 6 || (name.substr(dot) != ".bin" && name.substr(dot) != ".yaml")) {
+    return false;
+  }
+  return name.find_first_not_of("0123456789") == dot;
+}
+
 const char* patternName(ScanPatternType pattern) {
   return pattern == ScanPatternType::kRosette ? "rosette" : "spinning";
 }
@@ -52,6 +61,7 @@ DatasetWriter::DatasetWriter(const std::string& directory, const Scenario& scena
     throw DatasetError(
         fmt::format("{}: cannot create the data set directory: {}", directory_, error.message()));
   }
+  removeStaleFrames();
   if (!scenario_text.empty()) {
     writeFile(fs::path(directory_) / dataset_layout::kScenarioCopy, scenario_text.data(),
               scenario_text.size());
@@ -66,6 +76,27 @@ DatasetWriter::~DatasetWriter() {
     } catch (const DatasetError&) {
       // A destructor must not throw; callers that care call finish() themselves.
     }
+  }
+}
+
+void DatasetWriter::removeStaleFrames() {
+  // Frames of an earlier, longer run in the same directory would otherwise sit beside this
+  // run's and be taken for part of it. Other files are left alone.
+  const fs::path frames = fs::path(directory_) / dataset_layout::kFramesDirectory;
+  std::error_code error;
+  for (fs::directory_iterator it(frames, error), end; !error && it != end; it.increment(error)) {
+    if (it->is_regular_file() && isFrameFileName(it->path().filename().string())) {
+      std::error_code remove_error;
+      if (!fs::remove(it->path(), remove_error) || remove_error) {
+        throw DatasetError(fmt::format("{}: cannot remove the frame file of an earlier run: {}",
+                                       it->path().string(), remove_error.message()));
+      }
+      ++stale_files_removed_;
+    }
+  }
+  if (error) {
+    throw DatasetError(
+        fmt::format("{}: cannot list the directory: {}", frames.string(), error.message()));
   }
 }
 

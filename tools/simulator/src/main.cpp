@@ -102,6 +102,10 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     lidar_sim::LidarSimulator simulator(scenario);
     lidar_sim::DatasetWriter writer(output, scenario, text.str());
+    if (writer.staleFilesRemoved() > 0) {
+      std::cout << fmt::format("removed {} frame files of an earlier run from {}\n",
+                               writer.staleFilesRemoved(), output);
+    }
     lidar_sim::SimulatedFrame frame;
     std::uint64_t points = 0;
     std::uint64_t labelled[3] = {0, 0, 0};

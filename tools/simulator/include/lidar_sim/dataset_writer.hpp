@@ -17,7 +17,8 @@ namespace lidar_sim {
 
 class DatasetWriter {
  public:
-  // `scenario_text`, when not empty, is saved as the directory's scenario copy.
+  // `scenario_text`, when not empty, is saved as the directory's scenario copy. Frame files of an
+  // earlier run in `directory` are removed first; other files stay.
   DatasetWriter(const std::string& directory, const Scenario& scenario,
                 const std::string& scenario_text = "");
   ~DatasetWriter();
@@ -29,14 +30,18 @@ class DatasetWriter {
 
   std::uint32_t framesWritten() const { return frames_written_; }
   std::uint64_t bytesWritten() const { return bytes_written_; }
+  // Frame files of an earlier run that the constructor removed.
+  std::uint32_t staleFilesRemoved() const { return stale_files_removed_; }
 
  private:
+  void removeStaleFrames();
   void writeIndex() const;
 
   std::string directory_;
   Scenario scenario_;
   std::uint32_t frames_written_{0};
   std::uint64_t bytes_written_{0};
+  std::uint32_t stale_files_removed_{0};
   bool finished_{false};
   std::string buffer_;  // one frame's point records, reused
 };
