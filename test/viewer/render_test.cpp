@@ -107,8 +107,15 @@ TEST_F(RenderTest, RobotFootprintOutlineRunsThroughItsCorners) {
   // (190, 174).
   EXPECT_TRUE(near(pixelAt(image.get(), 241, 185), kBlue));
   EXPECT_TRUE(near(pixelAt(image.get(), 190, 174), kBlue));
-  // 5 px beyond the front-left corner: background; inside (x = -0.2, y = 0.1): the light fill.
-  EXPECT_TRUE(near(pixelAt(image.get(), 246, 169), kWhite));
+  // 5 px beyond the corners along the side edges (x = 0.46 and x = -0.365): background.
+  EXPECT_TRUE(near(pixelAt(image.get(), 246, 174), kWhite));
+  EXPECT_TRUE(near(pixelAt(image.get(), 246, 225), kWhite));
+  EXPECT_TRUE(near(pixelAt(image.get(), 163, 174), kWhite));
+  EXPECT_TRUE(near(pixelAt(image.get(), 163, 225), kWhite));
+  // 5 px beyond the front edge ends (y = +-0.305): background.
+  EXPECT_TRUE(near(pixelAt(image.get(), 241, 169), kWhite));
+  EXPECT_TRUE(near(pixelAt(image.get(), 241, 230), kWhite));
+  // Inside (x = -0.2, y = 0.1): the light fill.
   const test::Rgb8 inside = pixelAt(image.get(), 180, 190);
   EXPECT_FALSE(near(inside, kBlue, 60));
   EXPECT_FALSE(near(inside, kWhite, 10));

@@ -125,6 +125,7 @@ Scene sceneFromFrame(const lidar_sim::SimulatedFrame& frame, const FrameView& vi
   }
 
   if (view.truth_boxes) {
+    scene.box_legend = "truth box (agent)";
     for (const lidar_sim::ObjectBox& box : frame.boxes) {
       if (isAgent(box.object_class)) {
         scene.boxes.push_back({box.x, box.y, box.width, box.length, box.yaw, kTruthBox});

@@ -1,8 +1,11 @@
 #include "birdseye/gif_writer.hpp"
 
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <gif_lib.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -59,9 +62,16 @@ GifWriter::GifWriter(const std::string& path, int width_px, int height_px, int d
     throw std::invalid_argument(
         fmt::format("GIF loop count must be 0..65535 (0: forever), got {}", loop_count));
   }
+  // Opened here rather than by EGifOpenFileName, which creates files readable by their owner
+  // only; this way the user's umask decides, as for the PNG files.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    throw GifError(fmt::format("cannot create GIF file '{}': {}", path, std::strerror(errno)));
+  }
   int error = 0;
-  handle_->gif = EGifOpenFileName(path.c_str(), false, &error);
+  handle_->gif = EGifOpenFileHandle(fd, &error);  // owns `fd` from here on success
   if (handle_->gif == nullptr) {
+    ::close(fd);
     throw GifError(fmt::format("cannot create GIF file '{}': {}", path, GifErrorString(error)));
   }
   EGifSetGifVersion(handle_->gif, true);

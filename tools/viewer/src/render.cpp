@@ -227,7 +227,7 @@ void drawLegend(cairo_t* cr, const Scene& scene) {
     }
   }
   if (!scene.boxes.empty()) {
-    entries.push_back({"box", scene.boxes.front().colour, SwatchShape::kOutline});
+    entries.push_back({scene.box_legend, scene.boxes.front().colour, SwatchShape::kOutline});
   }
   if (!scene.frusta.empty()) {
     entries.push_back({"camera", style.frustum, SwatchShape::kWedge});

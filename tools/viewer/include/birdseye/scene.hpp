@@ -91,6 +91,7 @@ struct Scene {
   std::vector<PointClass> classes;
   std::vector<ScenePoint> points;  // drawn in order: later points cover earlier ones
   std::vector<SceneBox> boxes;
+  std::string box_legend{"box"};  // the boxes' legend entry
   std::vector<Frustum> frusta;
   std::optional<RobotFootprint> footprint;
   std::optional<Region> region;
