@@ -119,7 +119,7 @@ const MessageMembers& introspection_members(const rosidl_message_type_support_t*
   const char* identifier = ts::typesupport_identifier;
   if (handle->typesupport_identifier != identifier &&
       std::strcmp(handle->typesupport_identifier, identifier) != 0) {
-    handle = handle->func(handle, identifier);
+    handle = handle->func != nullptr ? handle->func(handle, identifier) : nullptr;
     if (handle == nullptr) {
       throw std::invalid_argument("message type support handle has no C++ introspection");
     }

@@ -37,8 +37,9 @@ std::vector<std::uint8_t> serialize(const void* message, const MessageMembers& m
 // checked before every read and before every resize: a truncated sample, a sequence or string
 // length larger than the bytes left, a string without its NUL, a bounded sequence or string over
 // its bound, an unknown encapsulation each throw CdrError naming the problem, the field and the
-// byte offset. Bytes after the last field are ignored (padding). On error `message` is left valid
-// but partly overwritten.
+// byte offset. Like ROS 2's own readers, a bool byte other than 0 reads as true and a string length
+// of 0 as the empty string. Bytes after the last field are ignored (padding). On error `message`
+// is left valid but partly overwritten.
 void deserialize(const std::uint8_t* data, std::size_t size, void* message,
                  const MessageMembers& members);
 void deserialize(const std::vector<std::uint8_t>& bytes, void* message,
