@@ -188,6 +188,7 @@ TEST_F(BirdseyeCliTest, BadInputGivesOneClearLine) {
   };
   for (const Usage& u :
        {Usage{{office}, "nothing to draw"}, Usage{{office, "--frames", "x"}, "'x'"},
+        Usage{{office, "--frames", ""}, "--frames"},
         Usage{{office, "--frames", "0", "--mpp", "-1"}, "--mpp"},
         Usage{{office, "--frames", "0", "--camera", "0-90"}, "--camera"},
         Usage{{office, "--frames", "0", "--from", "1"}, "need --gif"},

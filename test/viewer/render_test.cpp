@@ -221,6 +221,9 @@ TEST_F(RenderTest, BadScenesAndUnwritablePathsAreReported) {
     scene.points.clear();
     scene.boxes = {SceneBox{0.0, 0.0, -1.0, 1.0, 0.0, kBlue}};
     EXPECT_THROW(renderImage(scene), std::invalid_argument);
+    scene.boxes.clear();
+    scene.frusta = {Frustum{0.0, 0.0, 0.0, 1e9, 1.0}};  // would take a billion wedge steps
+    EXPECT_THROW(renderImage(scene), std::invalid_argument);
   }
   {
     const std::string path = (directory_ / "missing_folder" / "picture.png").string();

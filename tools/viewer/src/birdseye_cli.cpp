@@ -124,6 +124,9 @@ Options parseOptions(const std::vector<std::string>& args) {
     };
     if (arg == "--frames") {
       const std::string list = value();
+      if (list.empty()) {
+        throw UsageError("--frames needs frame numbers separated by commas, got ''");
+      }
       for (const std::string& part : split(list, ',')) {
         o.frames.push_back(parseIndex(part, "--frames"));
       }
@@ -187,6 +190,9 @@ Options parseOptions(const std::vector<std::string>& args) {
       o.view.footprint = RobotFootprint{v[0], v[1], v[2]};
     } else if (arg == "--camera") {
       const std::vector<double> v = parseNumbers(value(), arg, 2, ':');
+      if (std::abs(v[1] - v[0]) > 360.0) {
+        throw UsageError(fmt::format("--camera spans at most 360 degrees, got {}:{}", v[0], v[1]));
+      }
       if (!o.cameras_given) {
         o.view.cameras.clear();
         o.cameras_given = true;

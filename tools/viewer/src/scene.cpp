@@ -73,6 +73,11 @@ void validateScene(const Scene& scene) {
     requireFinite(f.start_deg, name + "start_deg");
     requireFinite(f.end_deg, name + "end_deg");
     requireNonNegative(f.range, name + "range");
+    if (std::abs(f.end_deg - f.start_deg) > 360.0) {
+      throw std::invalid_argument(
+          fmt::format("scene: frustum {} spans {} degrees ({} to {}); at most 360", i,
+                      f.end_deg - f.start_deg, f.start_deg, f.end_deg));
+    }
   }
   if (scene.footprint) {
     requireFinite(scene.footprint->x_front, "footprint x_front");

@@ -105,7 +105,7 @@ struct Scene {
 // Throws std::invalid_argument naming the first field that is out of range: an image side outside
 // 16..8192 pixels, metres_per_pixel or point_size_px not positive and finite, a point's class
 // index beyond `classes`, a non-finite coordinate, a negative box size, a region, footprint or
-// frustum with a negative or non-finite extent.
+// frustum with a negative or non-finite extent, a frustum spanning more than 360 degrees.
 void validateScene(const Scene& scene);
 
 }  // namespace birdseye
