@@ -4,6 +4,7 @@
 
 #include <random>
 #include <rcl_interfaces/msg/parameter_descriptor.hpp>
+#include <rcl_interfaces/msg/parameter_value.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
 #include <std_msgs/msg/header.hpp>
 #include <stdexcept>
@@ -146,6 +147,17 @@ TEST(CdrMalformed, NestedFieldIsNamedByItsPath) {
   bytes[nul] = '!';
   expect_rejected(bytes, cdr_test::members_of<tf2_msgs::msg::TFMessage>(),
                   "lacks its NUL terminator", "transforms[1].header.frame_id", nul);
+}
+
+TEST(CdrMalformed, StringElementIsNamedByItsIndex) {
+  rcl_interfaces::msg::ParameterValue value;
+  value.string_array_value = {"a", "bc"};
+  Bytes bytes =
+      ros2_core::serialize(&value, cdr_test::members_of<rcl_interfaces::msg::ParameterValue>());
+  ASSERT_EQ(bytes.back(), 0);  // the last string's terminator ends the sample
+  bytes.back() = 'd';
+  expect_rejected(bytes, cdr_test::members_of<rcl_interfaces::msg::ParameterValue>(),
+                  "lacks its NUL terminator", "string_array_value[1]", bytes.size() - 1);
 }
 
 TEST(CdrMalformed, BoundedSequenceOverItsBoundIsRejected) {

@@ -66,7 +66,12 @@ class Deserializer {
       try {
         value(member.get_function(field, i), member);
       } catch (const CdrError& error) {
-        throw within(error, std::string(member.name_) + "[" + std::to_string(i) + "]");
+        const std::string element = std::string(member.name_) + "[" + std::to_string(i) + "]";
+        // A nested message's error names a field inside the element; a string's names the member.
+        if (member.type_id_ == ts::ROS_TYPE_MESSAGE) {
+          throw within(error, element);
+        }
+        throw CdrError(error.problem(), element, error.offset());
       }
     }
   }
