@@ -41,15 +41,23 @@ int main(int argc, char** argv) {
 
   // Configuration runs inside the constructor, before any executor exists.
   auto node = std::make_shared<lidar_perception::LidarDetectNode>("lidar_detect_node");
-  // Ctrl-C during configuration (while waiting for the first transform) ends the program here.
+  // Ctrl-C during configuration (while waiting for the first transform) has already shut the
+  // context down: there is nothing to activate or spin, and an executor could not even be made.
+  std::shared_ptr<rclcpp::executors::MultiThreadedExecutor> executor;
   if (rclcpp::ok()) {
-    node->activate();
+    try {
+      node->activate();
+      executor = std::make_shared<rclcpp::executors::MultiThreadedExecutor>(
+          rclcpp::ExecutorOptions(), 3, true, std::chrono::nanoseconds(-1));
+      executor->add_node(node->get_node_base_interface(), true);
+      executor->spin();
+    } catch (const std::exception&) {
+      // Ctrl-C just after the test above: the same orderly end. Anything else is a fault.
+      if (rclcpp::ok()) {
+        throw;
+      }
+    }
   }
-
-  auto executor = std::make_shared<rclcpp::executors::MultiThreadedExecutor>(
-      rclcpp::ExecutorOptions(), 3, true, std::chrono::nanoseconds(-1));
-  executor->add_node(node->get_node_base_interface(), true);
-  executor->spin();
 
   rclcpp::shutdown(nullptr, "user called rclcpp::shutdown()");
   LOG_INFO("node finishied");
