@@ -527,8 +527,28 @@ void LidarDetectNode::createPerceptionObjects() {
       "/config/default_params/dynamic_cloud_detector.yaml";
   LOG_INFO("dynamic_cloud_detector_yaml = {}", dynamic_cloud_detector_yaml_);
   for (size_t n = 0; n < virtual_camera_configs_.size(); ++n) {
-    auto detector =
-        std::make_shared<norvel::perception::DynamicCloudDetector>(dynamic_cloud_detector_yaml_);
+    // The motion detector judges emptiness only where the node keeps points: its region of
+    // interest and the view left by the up-cone cut come from here, not from a second file.
+    norvel::perception::DynamicCloudDetectorConfig::NodeLimits limits;
+    if (enable_roi_filter_) {
+      limits.roi_x_max = x_large_;
+      limits.roi_y_max = y_large_;
+      limits.roi_z_max = remove_ground_params_.max_obstacle_height;
+    } else {
+      limits.roi_x_max = limits.roi_y_max = limits.roi_z_max = std::numeric_limits<float>::max();
+    }
+    const VirtualCameraConfig& camera = *virtual_camera_configs_.at(n);
+    if (camera.enable_cone_remove) {
+      limits.sensor_max_elevation_deg = 90.0f - camera.cone_theta_threshold;
+    }
+    LOG_INFO(
+        "dynamic cloud detector {}: region |x| <= {}, |y| <= {}, z <= {}; upper view edge {} deg",
+        n, limits.roi_x_max, limits.roi_y_max, limits.roi_z_max,
+        limits.sensor_max_elevation_deg.has_value()
+            ? fmt::format("{}", *limits.sensor_max_elevation_deg)
+            : std::string("from ") + dynamic_cloud_detector_yaml_);
+    auto detector = std::make_shared<norvel::perception::DynamicCloudDetector>(
+        dynamic_cloud_detector_yaml_, limits);
     detector->Init(dynamic_cloud_detector_sensor_infos_.at(n));
     dynamic_cloud_detectors_.push_back(detector);
   }

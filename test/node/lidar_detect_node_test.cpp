@@ -148,6 +148,47 @@ TEST(LidarDetectNodeConfiguration, DefaultsAreReadAndLoggedInOrder) {
   EXPECT_EQ(peer.clusterPara().cluster_grid_th, 3);
 }
 
+TEST(LidarDetectNodeConfiguration, TheMotionDetectorsTakeTheRegionAndViewOfTheNode) {
+  {
+    // A wider region, a lower height cut and a narrower up-cone on camera 1 than the detector's
+    // file would give; camera 0 keeps its cone cut at the default 60 degrees.
+    NodeHarness harness({"-p", "debug:=false", "-p", "virtual_cameras_num:=2", "-p", "x_large:=8.5",
+                         "-p", "y_large:=6.25", "-p", "lidar_1.max_obstacle_height:=0.5", "-p",
+                         "vir_cam_1.cone_theta_threshold:=45.0"});
+    ASSERT_TRUE(harness.node().configured());
+    const auto peer = harness.peer();
+    ASSERT_EQ(peer.count("detectors"), 2u);
+    for (size_t n = 0; n < 2; ++n) {
+      const auto& config = peer.dynamicDetectorConfig(n);
+      EXPECT_FLOAT_EQ(config.roi_x_max, 8.5f) << "camera " << n;
+      EXPECT_FLOAT_EQ(config.roi_y_max, 6.25f) << "camera " << n;
+      EXPECT_FLOAT_EQ(config.roi_z_max, 0.5f) << "camera " << n;
+      EXPECT_FLOAT_EQ(config.roi_margin, 0.2f) << "the file's other settings stay";
+      EXPECT_FLOAT_EQ(config.sensor_min_elevation_deg, -7.0f);
+    }
+    EXPECT_FLOAT_EQ(peer.dynamicDetectorConfig(0).sensor_max_elevation_deg, 90.0f - 60.0f);
+    EXPECT_FLOAT_EQ(peer.dynamicDetectorConfig(1).sensor_max_elevation_deg, 90.0f - 45.0f);
+  }
+  {
+    // No region filter: the detector must not take anything as outside the region; no cone cut:
+    // the upper view edge is the sensor's own from the file.
+    NodeHarness harness({"-p", "debug:=false", "-p", "enable_roi_filter:=false", "-p",
+                         "vir_cam_0.enable_cone_remove:=false"});
+    ASSERT_TRUE(harness.node().configured());
+    const auto& config = harness.peer().dynamicDetectorConfig(0);
+    EXPECT_GT(config.roi_x_max, 1e6f);
+    EXPECT_GT(config.roi_y_max, 1e6f);
+    EXPECT_GT(config.roi_z_max, 1e6f);
+    EXPECT_FLOAT_EQ(config.sensor_max_elevation_deg, 30.0f);
+  }
+  {
+    // A cone cut that leaves no view above the sensor's lower edge fails configuration.
+    LogCapture log;
+    NodeHarness harness({"-p", "debug:=false", "-p", "vir_cam_0.cone_theta_threshold:=100.0"});
+    EXPECT_FALSE(harness.node().configured());
+  }
+}
+
 TEST(LidarDetectNodeConfiguration, GroundKeysAreComposedFromTheLidarId) {
   LogCapture log;
   NodeHarness harness({"-p", "lidar_id:=3", "-p", "lidar_1.cam_height:=0.9", "-p",

@@ -68,6 +68,9 @@ class LidarDetectNodeTestPeer {
   }
   const std::vector<VirtualCameraParam>& params() const { return node_.virtual_cameras_param_; }
   const norvel::perception::CloudClusterPara& clusterPara() const { return node_.cluster_para_; }
+  const norvel::perception::DynamicCloudDetectorConfig& dynamicDetectorConfig(size_t n) const {
+    return node_.dynamic_cloud_detectors_.at(n)->config();
+  }
   bool detectorThreadStarted() const { return node_.detector_thread_ != nullptr; }
 
  private:

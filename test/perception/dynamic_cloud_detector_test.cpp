@@ -15,6 +15,7 @@ namespace {
 
 using norvel::perception::CameraInfo;
 using norvel::perception::DynamicCloudDetector;
+using norvel::perception::DynamicCloudDetectorConfig;
 using perception_test::Box;
 using perception_test::Pose;
 
@@ -270,6 +271,33 @@ TEST(DynamicCloudDetector, SplitsClustersAndRefusesBadSetup) {
       write("partial.yaml", "dynamic_cloud_detector:\n  history_frames: 4\n"));
   EXPECT_EQ(partial.config().history_frames, 4);
   EXPECT_EQ(partial.config().min_free_votes, 2) << "absent keys keep their defaults";
+
+  {
+    // The node's region and view replace the file's; everything else stays the file's.
+    DynamicCloudDetectorConfig::NodeLimits limits;
+    limits.roi_x_max = 9.0F;
+    limits.roi_y_max = 3.5F;
+    limits.roi_z_max = 1.25F;
+    limits.sensor_max_elevation_deg = 42.0F;
+    const std::string file =
+        write("limits.yaml", "dynamic_cloud_detector:\n  roi_x_max: 5.0\n  history_frames: 6\n");
+    const DynamicCloudDetector handed(file, limits);
+    EXPECT_FLOAT_EQ(handed.config().roi_x_max, 9.0F);
+    EXPECT_FLOAT_EQ(handed.config().roi_y_max, 3.5F);
+    EXPECT_FLOAT_EQ(handed.config().roi_z_max, 1.25F);
+    EXPECT_FLOAT_EQ(handed.config().sensor_max_elevation_deg, 42.0F);
+    EXPECT_EQ(handed.config().history_frames, 6);
+    limits.sensor_max_elevation_deg.reset();
+    EXPECT_FLOAT_EQ(DynamicCloudDetector(file, limits).config().sensor_max_elevation_deg, 30.0F)
+        << "without a cone cut the file's upper edge stays";
+    for (const float bad_elevation : {-7.0F, -20.0F, 90.0F}) {
+      limits.sensor_max_elevation_deg = bad_elevation;
+      EXPECT_THROW(DynamicCloudDetector(file, limits), std::invalid_argument) << bad_elevation;
+    }
+    limits.sensor_max_elevation_deg = 30.0F;
+    limits.roi_y_max = 0.0F;
+    EXPECT_THROW(DynamicCloudDetector(file, limits), std::invalid_argument);
+  }
 
   DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
   CameraInfo bad = defaultCamera();

@@ -49,6 +49,12 @@ DynamicCloudDetectorConfig loadOrThrow(const std::string& yaml_path) {
 DynamicCloudDetector::DynamicCloudDetector(std::string yaml_path)
     : yaml_path_(std::move(yaml_path)), config_(loadOrThrow(yaml_path_)) {}
 
+DynamicCloudDetector::DynamicCloudDetector(std::string yaml_path,
+                                           const DynamicCloudDetectorConfig::NodeLimits& limits)
+    : DynamicCloudDetector(std::move(yaml_path)) {
+  config_.applyNodeLimits(limits);
+}
+
 bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   initialized_ = false;
   camera_index_ = camera.camera_index;

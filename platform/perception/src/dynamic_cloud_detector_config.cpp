@@ -95,5 +95,30 @@ DynamicCloudDetectorConfig DynamicCloudDetectorConfig::load(const std::string& y
   return c;
 }
 
+void DynamicCloudDetectorConfig::applyNodeLimits(const NodeLimits& limits) {
+  auto requirePositive = [](const char* name, float value) {
+    if (!(value > 0.0F)) {
+      throw std::invalid_argument(
+          fmt::format("dynamic cloud detector: the node's {} must be > 0, got {}", name, value));
+    }
+  };
+  requirePositive("region half length (x_large)", limits.roi_x_max);
+  requirePositive("region half width (y_large)", limits.roi_y_max);
+  requirePositive("height cut (max_obstacle_height)", limits.roi_z_max);
+  if (limits.sensor_max_elevation_deg.has_value()) {
+    const float elevation = *limits.sensor_max_elevation_deg;
+    if (!(elevation > sensor_min_elevation_deg && elevation < 90.0F)) {
+      throw std::invalid_argument(fmt::format(
+          "dynamic cloud detector: the up-cone cut leaves an upper view edge of {} degrees, which "
+          "must lie above sensor_min_elevation_deg ({}) and below 90",
+          elevation, sensor_min_elevation_deg));
+    }
+    sensor_max_elevation_deg = elevation;
+  }
+  roi_x_max = limits.roi_x_max;
+  roi_y_max = limits.roi_y_max;
+  roi_z_max = limits.roi_z_max;
+}
+
 }  // namespace perception
 }  // namespace norvel

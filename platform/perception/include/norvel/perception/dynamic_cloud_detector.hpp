@@ -46,6 +46,9 @@ class DynamicCloudDetector {
   // Reads the settings from `yaml_path` (see DynamicCloudDetectorConfig); a missing or broken
   // file is logged and thrown as std::runtime_error naming the file and what was wrong.
   explicit DynamicCloudDetector(std::string yaml_path);
+  // Same, with the node's region and view limits in place of the file's (see
+  // DynamicCloudDetectorConfig::NodeLimits); throws std::invalid_argument for unusable limits.
+  DynamicCloudDetector(std::string yaml_path, const DynamicCloudDetectorConfig::NodeLimits& limits);
 
   // Sizes the depth images for `camera`. Returns false, with an error line, when the size or the
   // intrinsics are unusable (non-positive, non-finite) or the pose is not finite; the detector

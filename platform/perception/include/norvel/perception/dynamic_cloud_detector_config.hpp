@@ -1,6 +1,7 @@
 // Settings of the dynamic cloud detector, read from its YAML file.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace norvel {
@@ -45,9 +46,25 @@ struct DynamicCloudDetectorConfig {
   float roi_z_max{0.666F};
   float roi_margin{0.2F};
 
+  // Values the node owns: its region of interest (x_large, y_large and the ground remover's
+  // max_obstacle_height) and the upper edge of the lidar's view it keeps (the up-cone cut).
+  // Handed over by the node, they replace the file's roi_x_max, roi_y_max, roi_z_max and
+  // sensor_max_elevation_deg, so that the two can never disagree.
+  struct NodeLimits {
+    float roi_x_max{5.0F};
+    float roi_y_max{5.0F};
+    float roi_z_max{0.666F};
+    // Empty: the file's value (the camera keeps the whole upper view).
+    std::optional<float> sensor_max_elevation_deg;
+  };
+
   // Reads the file; throws std::runtime_error naming the file and the missing or malformed key
   // or out-of-range value.
   static DynamicCloudDetectorConfig load(const std::string& yaml_path);
+
+  // Takes over the node's values; throws std::invalid_argument naming the value when a region
+  // size is not positive or the elevation is not above sensor_min_elevation_deg and below 90.
+  void applyNodeLimits(const NodeLimits& limits);
 };
 
 }  // namespace perception
