@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ros2_core/cdr_serialization.hpp"
+#include "xyzi_point_cloud.hpp"
 
 namespace {
 
@@ -59,22 +60,7 @@ void report(const char* label, const T& message, int repetitions) {
 }
 
 sensor_msgs::msg::PointCloud2 cloud_of(std::uint32_t points) {
-  sensor_msgs::msg::PointCloud2 cloud;
-  cloud.header.frame_id = "3d_lidar_link";
-  cloud.height = 1;
-  cloud.width = points;
-  const char* names[] = {"x", "y", "z", "intensity"};
-  for (std::uint32_t i = 0; i < 4; ++i) {
-    sensor_msgs::msg::PointField field;
-    field.name = names[i];
-    field.offset = 4 * i;
-    field.datatype = sensor_msgs::msg::PointField::FLOAT32;
-    field.count = 1;
-    cloud.fields.push_back(field);
-  }
-  cloud.point_step = 16;
-  cloud.row_step = points * 16;
-  cloud.data.resize(cloud.row_step);
+  sensor_msgs::msg::PointCloud2 cloud = cdr_test::xyziPointCloud(points, "3d_lidar_link");
   for (std::size_t i = 0; i < cloud.data.size(); ++i) {
     cloud.data[i] = static_cast<std::uint8_t>(i * 7);
   }

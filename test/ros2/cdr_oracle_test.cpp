@@ -19,6 +19,7 @@
 
 #include "cdr_test_support.hpp"
 #include "ros2_core/cdr_serialization.hpp"
+#include "xyzi_point_cloud.hpp"
 
 namespace {
 
@@ -38,24 +39,9 @@ Sample sample_of(const std::string& type, const T& message) {
 }
 
 sensor_msgs::msg::PointCloud2 realistic_cloud() {
-  sensor_msgs::msg::PointCloud2 cloud;
+  sensor_msgs::msg::PointCloud2 cloud = cdr_test::xyziPointCloud(200, "3d_lidar_link");
   cloud.header.stamp.sec = 1733580000;
   cloud.header.stamp.nanosec = 123456789;
-  cloud.header.frame_id = "3d_lidar_link";
-  cloud.height = 1;
-  cloud.width = 200;
-  const char* names[] = {"x", "y", "z", "intensity"};
-  for (std::uint32_t i = 0; i < 4; ++i) {
-    sensor_msgs::msg::PointField field;
-    field.name = names[i];
-    field.offset = 4 * i;
-    field.datatype = sensor_msgs::msg::PointField::FLOAT32;
-    field.count = 1;
-    cloud.fields.push_back(field);
-  }
-  cloud.point_step = 16;
-  cloud.row_step = cloud.width * cloud.point_step;
-  cloud.data.resize(cloud.row_step);
   for (std::uint32_t p = 0; p < cloud.width; ++p) {
     const float values[4] = {0.05f * p, -0.02f * p, 0.3f, static_cast<float>(p % 256)};
     std::memcpy(&cloud.data[p * 16], values, sizeof(values));
