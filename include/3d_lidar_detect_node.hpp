@@ -73,6 +73,19 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   explicit LidarDetectNode(const std::string& node_name);
   ~LidarDetectNode() override;
 
+  // A topic the node publishes on: its resolved name and ROS type ("sensor_msgs/msg/PointCloud2").
+  struct PublishedTopic {
+    std::string name;
+    std::string type;
+    // The per-camera parameter that named it ("lidar_semantic_dynamic_obstacles_topic") and the
+    // camera's index; empty and -1 for topics of the whole node.
+    std::string parameter;
+    int camera{-1};
+  };
+  // Every topic the node publishes on, in the order its publishers were made (empty before
+  // configuration created them); for tools that record or watch the node's output.
+  const std::vector<PublishedTopic>& publishedTopics() const { return published_topics_; }
+
   CallbackReturn on_configure(const rclcpp_lifecycle::State& previous_state) override;
 
   // Looks up the transform from `source` to `target` at `stamp`, waiting at most
@@ -194,6 +207,7 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   std::vector<std::shared_ptr<CloudPublisher>> frustum_cloud_pubs_;
   std::vector<std::shared_ptr<CloudPublisher>> split_cloud_pubs_;
   std::shared_ptr<rclcpp::Publisher<visualization_msgs::msg::MarkerArray>> bounding_boxes_pub_;
+  std::vector<PublishedTopic> published_topics_;  // filled at configuration, then read-only
 
   // Common parameters.
   int32_t lidar_id_{};

@@ -422,6 +422,30 @@ void LidarDetectNode::createPublishers() {
     camera_info_pubs_.push_back(
         std::make_shared<PublisherSkipFrame<CameraInfo>>(camera_info_pub, kCameraInfoSkip));
   }
+
+  auto note = [this](const auto& publishers, const char* type, const char* parameter) {
+    for (size_t i = 0; i < publishers.size(); ++i) {
+      published_topics_.push_back(
+          {publishers[i]->get_topic_name(), type, parameter, static_cast<int>(i)});
+    }
+  };
+  const char* semantic = "corvanta_protocol/msg/SemanticPointCloud";
+  const char* cloud = "sensor_msgs/msg/PointCloud2";
+  note(semantic_obstacles_pubs_, semantic, "lidar_semantic_obstacles_topic");
+  note(obstacles_pubs_, cloud, "lidar_obstacles_topic");
+  note(semantic_static_obstacles_pubs_, semantic, "lidar_semantic_static_obstacles_topic");
+  note(static_obstacles_pubs_, cloud, "lidar_static_obstacles_topic");
+  note(semantic_dynamic_obstacles_pubs_, semantic, "lidar_semantic_dynamic_obstacles_topic");
+  note(dynamic_obstacles_pubs_, cloud, "lidar_dynamic_obstacles_topic");
+  note(base_cloud_pubs_, cloud, "lidar_base_pointcloud_topic");
+  note(elevated_cloud_pubs_, cloud, "lidar_elevated_cloud_topic");
+  note(ground_cloud_pubs_, cloud, "lidar_ground_cloud_topic");
+  note(frustum_cloud_pubs_, cloud, "virtual_camera_frustum_topic");
+  note(split_cloud_pubs_, cloud, "virtual_camera_pointcloud_topic");
+  note(camera_info_raw_pubs_, "sensor_msgs/msg/CameraInfo", "virtual_camera_info_topic");
+  if (pub_virtual_camera_tf_) {
+    published_topics_.push_back({"/tf_static", "tf2_msgs/msg/TFMessage", "", -1});
+  }
 }
 
 bool LidarDetectNode::getTransformMatrix(const std::string& target, const std::string& source,

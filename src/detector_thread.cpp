@@ -67,6 +67,8 @@ void LidarDetectNode::startDetectorThread() {
   if (debug_) {
     bounding_boxes_pub_ = create_publisher<visualization_msgs::msg::MarkerArray>(
         "/livox/boundingboxes", rclcpp::QoS(rclcpp::KeepLast(10)));
+    published_topics_.push_back(
+        {bounding_boxes_pub_->get_topic_name(), "visualization_msgs/msg/MarkerArray", "", -1});
   }
   detector_thread_ = std::make_shared<std::thread>(&LidarDetectNode::detectorThread, this);
 }

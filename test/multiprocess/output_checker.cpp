@@ -21,8 +21,8 @@
 #include <sensor_msgs/msg/point_cloud2.hpp>
 
 #include "lidar_sim/lidar_simulator.hpp"
+#include "lidar_sim/output_truth.hpp"
 #include "lidar_sim/scenario.hpp"
-#include "simulator_truth.hpp"
 
 namespace {
 
@@ -44,7 +44,7 @@ class OutputChecker {
     for (uint32_t k = 0; k < frames; ++k) {
       frame_of_stamp_[simulator.frameStampNs(k)] = k;
       if (k >= kWarmUpFrames) {
-        truth_.emplace(k, lidar_perception::TruthIndex(simulator.simulateFrame(k)));
+        truth_.emplace(k, lidar_sim::TruthIndex(simulator.simulateFrame(k)));
       }
     }
     node_ = std::make_shared<rclcpp::Node>("output_checker");
@@ -76,8 +76,8 @@ class OutputChecker {
   // Prints the figures and returns whether they are sane.
   bool evaluate(size_t min_frames) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    lidar_perception::TruthCounts on_dynamic;
-    lidar_perception::TruthCounts on_static;
+    lidar_sim::TruthCounts on_dynamic;
+    lidar_sim::TruthCounts on_static;
     size_t frames_judged = 0;
     for (const auto& [frame, truth] : truth_) {
       const auto d = dynamic_.find(frame);
@@ -85,11 +85,11 @@ class OutputChecker {
       if (d == dynamic_.end() || s == static_.end()) {
         continue;
       }
-      lidar_perception::countTruths(d->second, truth, on_dynamic);
-      lidar_perception::countTruths(s->second, truth, on_static);
+      lidar_sim::countTruths(d->second, truth, on_dynamic);
+      lidar_sim::countTruths(s->second, truth, on_static);
       ++frames_judged;
     }
-    const auto quality = lidar_perception::splitQuality(on_dynamic, on_static);
+    const auto quality = lidar_sim::splitQuality(on_dynamic, on_static);
     std::printf(
         "output_checker: frames received dynamic %zu, static %zu, coloured %zu, base %zu, camera "
         "info %zu; stamps of no sent frame %zu\n",
@@ -97,8 +97,8 @@ class OutputChecker {
     std::printf(
         "output_checker: %zu frames judged: dynamic precision %.3f, static precision %.3f, "
         "walking-people recall %.3f, points of no scan %zu\n",
-        frames_judged, quality.dynamic_precision, quality.static_precision,
-        quality.moving_recall, on_dynamic.unmatched + on_static.unmatched);
+        frames_judged, quality.dynamic_precision, quality.static_precision, quality.moving_recall,
+        on_dynamic.unmatched + on_static.unmatched);
     bool sane = true;
     auto require = [&sane](bool condition, const char* what) {
       if (!condition) {
@@ -147,7 +147,7 @@ class OutputChecker {
   }
 
   std::map<int64_t, uint32_t> frame_of_stamp_;
-  std::map<uint32_t, lidar_perception::TruthIndex> truth_;
+  std::map<uint32_t, lidar_sim::TruthIndex> truth_;
   std::shared_ptr<rclcpp::Node> node_;
   rclcpp::Subscription<SemanticPointCloud>::SharedPtr dynamic_sub_;
   rclcpp::Subscription<SemanticPointCloud>::SharedPtr static_sub_;
@@ -171,7 +171,8 @@ int run(const std::string& scenario_path, uint32_t frames, size_t min_frames, do
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
   std::printf("output_checker: listening\n");
   std::fflush(stdout);
-  while (rclcpp::ok() && !checker.enough(min_frames) && std::chrono::steady_clock::now() < deadline) {
+  while (rclcpp::ok() && !checker.enough(min_frames) &&
+         std::chrono::steady_clock::now() < deadline) {
     executor.spin_some(std::chrono::milliseconds(50));
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

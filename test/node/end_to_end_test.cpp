@@ -12,9 +12,9 @@
 
 #include "lidar_sim/frame_messages.hpp"
 #include "lidar_sim/lidar_simulator.hpp"
+#include "lidar_sim/output_truth.hpp"
 #include "lidar_sim/scenario.hpp"
 #include "node_harness.hpp"
-#include "simulator_truth.hpp"
 
 namespace lidar_perception {
 namespace {
@@ -45,8 +45,8 @@ TEST(EndToEnd, SimulatedOfficeScansBecomeDynamicAndStaticObstacles) {
   auto scans = harness.helper().create_publisher<PointCloud2>("/cloud_registered_body", 1);
   tf2_ros::TransformBroadcaster poses(harness.helperPtr());
 
-  TruthCounts on_dynamic;
-  TruthCounts on_static;
+  lidar_sim::TruthCounts on_dynamic;
+  lidar_sim::TruthCounts on_static;
   for (uint32_t k = 0; k < kFrames; ++k) {
     const lidar_sim::SimulatedFrame frame = simulator.simulateFrame(k);
     poses.sendTransform(lidar_sim::robotPoseTransform(frame));
@@ -58,16 +58,16 @@ TEST(EndToEnd, SimulatedOfficeScansBecomeDynamicAndStaticObstacles) {
     if (k < 5) {
       continue;  // the motion detector needs a few frames of history
     }
-    const TruthIndex index(frame);
-    countTruths(dynamic_topic.messages()[k], index, on_dynamic);
-    countTruths(static_topic.messages()[k], index, on_static);
+    const lidar_sim::TruthIndex index(frame);
+    lidar_sim::countTruths(dynamic_topic.messages()[k], index, on_dynamic);
+    lidar_sim::countTruths(static_topic.messages()[k], index, on_static);
   }
 
   // Every published obstacle point is a scan point moved into the base frame.
   EXPECT_EQ(on_dynamic.unmatched + on_static.unmatched, 0u);
   ASSERT_GT(on_dynamic.total(), 100u);
   ASSERT_GT(on_static.total(), 100u);
-  const SplitQuality quality = splitQuality(on_dynamic, on_static);
+  const lidar_sim::SplitQuality quality = lidar_sim::splitQuality(on_dynamic, on_static);
   std::printf("dynamic precision %.3f, static precision %.3f, walking-people recall %.3f\n",
               quality.dynamic_precision, quality.static_precision, quality.moving_recall);
   std::printf(

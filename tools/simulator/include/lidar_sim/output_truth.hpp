@@ -1,4 +1,5 @@
-// Ground truth of simulated frames, looked up by the base-frame position of published points.
+// Ground truth of simulated frames, looked up by the base-frame position of points the node
+// publishes, and the dynamic/static split quality it gives.
 #pragma once
 
 #include <cmath>
@@ -11,7 +12,7 @@
 
 #include "lidar_sim/simulated_frame.hpp"
 
-namespace lidar_perception {
+namespace lidar_sim {
 
 // What a published point is, from the simulator's ground truth.
 enum class Truth { kMovingAgent, kStandingAgent, kStructure, kGround };
@@ -20,7 +21,7 @@ enum class Truth { kMovingAgent, kStandingAgent, kStructure, kGround };
 // are told apart from moving ones: no motion detector can see a person who does not move.
 class TruthIndex {
  public:
-  explicit TruthIndex(const lidar_sim::SimulatedFrame& frame) {
+  explicit TruthIndex(const SimulatedFrame& frame) {
     std::unordered_map<uint16_t, double> speed_of;
     for (const auto& box : frame.boxes) {
       speed_of[box.id] = box.speed;
@@ -29,9 +30,9 @@ class TruthIndex {
     for (size_t i = 0; i < frame.size(); ++i) {
       const auto& p = frame.cloud->points[i];
       Truth truth = Truth::kGround;
-      if (frame.labels[i] == lidar_sim::PointLabel::kStatic) {
+      if (frame.labels[i] == PointLabel::kStatic) {
         truth = Truth::kStructure;
-      } else if (frame.labels[i] == lidar_sim::PointLabel::kDynamic) {
+      } else if (frame.labels[i] == PointLabel::kDynamic) {
         truth = speed_of[frame.object_ids[i]] > 0.1 ? Truth::kMovingAgent : Truth::kStandingAgent;
       }
       truths_[key(mount * Eigen::Vector3f(p.x, p.y, p.z))] = truth;
@@ -60,7 +61,8 @@ struct TruthCounts {
   size_t total() const { return moving + standing + structure + ground + unmatched; }
 };
 
-inline void countTruths(const corvanta_protocol::msg::SemanticPointCloud& message, const TruthIndex& index, TruthCounts& counts) {
+inline void countTruths(const corvanta_protocol::msg::SemanticPointCloud& message,
+                        const TruthIndex& index, TruthCounts& counts) {
   for (const auto& obstacle : message.obstacles) {
     const auto& cloud = obstacle.cloud;
     for (size_t offset = 0; offset + 12 <= cloud.data.size(); offset += cloud.point_step) {
@@ -110,4 +112,4 @@ inline SplitQuality splitQuality(const TruthCounts& on_dynamic, const TruthCount
   return quality;
 }
 
-}  // namespace lidar_perception
+}  // namespace lidar_sim
