@@ -44,7 +44,8 @@ constexpr const char* kProgram = "lidar_obstacle_demo";
 struct DemoOptions {
   scan_player::SourceOptions source;
   std::string out_dir{"lidar_demo_output"};
-  std::string params_file;  // empty: the package's shipped file
+  // Laid over the package's shipped parameter file, in order.
+  std::vector<std::string> params_overlays;
   bool livox{false};
   int post_fusion{-1};  // -1: as the parameter file says
   double rate{1.0};
@@ -62,8 +63,9 @@ void printUsage() {
       "Source (one of; default: the simulated office_crossing scenario):\n%s"
       "Run:\n"
       "  --out DIR              output folder (default lidar_demo_output)\n"
-      "  --params FILE          the node's parameter file (default: the package's\n"
-      "                         config/default_params/lidar_detect_node.yaml)\n"
+      "  --params FILE          parameters laid over the package's shipped\n"
+      "                         config/default_params/lidar_detect_node.yaml (repeatable;\n"
+      "                         --real-scan adds config/examples/vlp16_sweep.yaml)\n"
       "  --livox                feed the Livox CustomMsg (topic_type 1; simulated scenes use\n"
       "                         the Livox-style sensor)\n"
       "  --post-fusion on|off   run the 3-D box detector (default: as the parameter file)\n"
@@ -94,7 +96,7 @@ DemoOptions parseOptions(std::vector<std::string> args) {
     if (arg == "--out") {
       options.out_dir = value();
     } else if (arg == "--params") {
-      options.params_file = value();
+      options.params_overlays.push_back(value());
     } else if (arg == "--livox") {
       options.livox = true;
     } else if (arg == "--post-fusion") {
@@ -235,19 +237,30 @@ int runDemo(const DemoOptions& options, int argc, char** argv) {
   const std::string log_path = options.out_dir + "/node.log";
   const std::string summary_path = options.out_dir + "/summary.yaml";
 
-  const std::string params_file =
-      options.params_file.empty()
-          ? ament_index_cpp::get_package_share_directory("corvanta_3d_lidar_detect") +
-                "/config/default_params/lidar_detect_node.yaml"
-          : options.params_file;
+  const std::string share =
+      ament_index_cpp::get_package_share_directory("corvanta_3d_lidar_detect") + "/config";
+  std::vector<std::string> params_files{share + "/default_params/lidar_detect_node.yaml"};
+  if (options.source.kind == scan_player::SourceOptions::Kind::kRealScan &&
+      options.params_overlays.empty()) {
+    params_files.push_back(share + "/examples/vlp16_sweep.yaml");
+  }
+  params_files.insert(params_files.end(), options.params_overlays.begin(),
+                      options.params_overlays.end());
+  for (const auto& file : params_files) {
+    if (!fs::is_regular_file(file)) {
+      throw std::invalid_argument("no parameter file " + file);
+    }
+  }
 
-  // The node reads its parameters from the process's ROS arguments, as when it runs alone.
-  std::vector<std::string> ros_argv{argc > 0 ? argv[0] : kProgram,
-                                    "--ros-args",
-                                    "--params-file",
-                                    params_file,
-                                    "-p",
-                                    fmt::format("topic_type:={}", options.livox ? 1 : 0)};
+  // The node reads its parameters from the process's ROS arguments, as when it runs alone; later
+  // files override earlier ones.
+  std::vector<std::string> ros_argv{argc > 0 ? argv[0] : kProgram, "--ros-args"};
+  for (const auto& file : params_files) {
+    ros_argv.push_back("--params-file");
+    ros_argv.push_back(file);
+  }
+  ros_argv.push_back("-p");
+  ros_argv.push_back(fmt::format("topic_type:={}", options.livox ? 1 : 0));
   if (options.post_fusion >= 0) {
     ros_argv.push_back("-p");
     ros_argv.push_back(
@@ -265,8 +278,8 @@ int runDemo(const DemoOptions& options, int argc, char** argv) {
 
   auto source = scan_player::openSource(options.source);
   std::printf("%s: %s\n", kProgram, source->describe().c_str());
-  std::printf("%s: node parameters %s; node log %s\n", kProgram, params_file.c_str(),
-              log_path.c_str());
+  std::printf("%s: node parameters %s; node log %s\n", kProgram,
+              fmt::format("{}", fmt::join(params_files, " + ")).c_str(), log_path.c_str());
   std::fflush(stdout);
 
   // The mount goes out before the node starts: its configuration waits for it.
