@@ -106,6 +106,9 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   void getCommonParameters();
   void getRemoveGroundPara();
   void getPointCloudClusterPara();
+  // Throws std::invalid_argument naming the key when the cameras' azimuth ranges or the region
+  // of interest cannot work; called with the angles still in degrees.
+  void validateCommonParameters() const;
   template <typename T>
   void readParameter(const std::string& key, T& member, const T& default_value);
 

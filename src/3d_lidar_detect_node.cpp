@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include <pcl/common/transforms.h>
@@ -15,6 +16,7 @@
 #include <tf2/exceptions.h>
 #include <tf2/time.h>
 #include <tf2_ros/create_timer_ros.h>
+#include <yaml-cpp/yaml.h>
 #include <Eigen/Geometry>
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <pcl_ros/transforms.hpp>
@@ -155,24 +157,40 @@ LidarDetectNode::CallbackReturn LidarDetectNode::on_configure(const rclcpp_lifec
   configure_attempted_ = true;
 
   LOG_INFO("start to initialize 3d_lidar_detect node");
-  getCommonParameters();
-  getRemoveGroundPara();
-  getPointCloudClusterPara();
-  setUpTransforms();
-  createLidarSubscription();
-  param_callback_handle_ = add_on_set_parameters_callback(
-      std::bind(&LidarDetectNode::dynamicParametersCallback, this, std::placeholders::_1));
-  createPublishers();
-  if (enable_detector_thread_) {
-    startDetectorThread();
+  // Every configuration error ends here as one error line that says what was wrong; the
+  // exception then fails the transition as before.
+  try {
+    getCommonParameters();
+    getRemoveGroundPara();
+    getPointCloudClusterPara();
+    setUpTransforms();
+    createLidarSubscription();
+    param_callback_handle_ = add_on_set_parameters_callback(
+        std::bind(&LidarDetectNode::dynamicParametersCallback, this, std::placeholders::_1));
+    createPublishers();
+    if (enable_detector_thread_) {
+      try {
+        startDetectorThread();
+      } catch (const YAML::Exception& error) {
+        // The parser's message names a line and column but not the file.
+        throw std::runtime_error(fmt::format(
+            "post_fusion.enable is true but the 3-D box detector's settings {} cannot be read: {}",
+            ament_index_cpp::get_package_share_directory("corvanta_3d_lidar_detect") +
+                "/config/default_params/trelvon.yaml",
+            error.what()));
+      }
+    }
+    if (!buildVirtualCameraGroup()) {
+      // The user stopped the program before the transform came: an orderly end, not an error.
+      LOG_INFO("configuration stopped: shutdown requested while waiting for the transform {} -> {}",
+               base_frame_id_, lidar_frame_id_);
+      return CallbackReturn::FAILURE;
+    }
+    createPerceptionObjects();
+  } catch (const std::exception& error) {
+    LOG_ERROR("configuration failed: {}", error.what());
+    throw;
   }
-  if (!buildVirtualCameraGroup()) {
-    // The user stopped the program before the transform came: an orderly end, not an error.
-    LOG_INFO("configuration stopped: shutdown requested while waiting for the transform {} -> {}",
-             base_frame_id_, lidar_frame_id_);
-    return CallbackReturn::FAILURE;
-  }
-  createPerceptionObjects();
   {
     std::lock_guard<std::mutex> lock(params_mutex_);
     frame_ground_params_ = remove_ground_params_;
@@ -183,10 +201,22 @@ LidarDetectNode::CallbackReturn LidarDetectNode::on_configure(const rclcpp_lifec
 
 template <typename T>
 void LidarDetectNode::readParameter(const std::string& key, T& member, const T& default_value) {
-  if (has_parameter(key)) {
-    get_parameter(key, member);
-  } else {
+  if (!has_parameter(key)) {
     member = default_value;
+    return;
+  }
+  try {
+    get_parameter(key, member);
+  } catch (const rclcpp::exceptions::InvalidParameterTypeException& error) {
+    throw std::invalid_argument(
+        fmt::format("parameter {} has the wrong type: {}", key, error.what()));
+  }
+  if constexpr (std::is_floating_point_v<T>) {
+    // A YAML .nan or .inf arrives as a double; no stage can work with it.
+    if (!std::isfinite(member)) {
+      throw std::invalid_argument(
+          fmt::format("parameter {} = {} is not a finite number", key, member));
+    }
   }
 }
 
@@ -214,12 +244,8 @@ void LidarDetectNode::getCommonParameters() {
   readParameter<std::string>("lidar_topic", lidar_topic_, "/cloud_registered_body");
   readParameter<int32_t>("topic_type", topic_type_, 0);
   // These two keep their constructor values when absent.
-  if (has_parameter("post_fusion.enable")) {
-    get_parameter("post_fusion.enable", enable_detector_thread_);
-  }
-  if (has_parameter("post_fusion.threshold")) {
-    get_parameter("post_fusion.threshold", post_fusion_threshold_);
-  }
+  readParameter("post_fusion.enable", enable_detector_thread_, bool{enable_detector_thread_});
+  readParameter("post_fusion.threshold", post_fusion_threshold_, float{post_fusion_threshold_});
 
   LOG_INFO("lidar_id = {}", lidar_id_);
   LOG_INFO("debug = {}", debug_);
@@ -247,8 +273,16 @@ void LidarDetectNode::getCommonParameters() {
 
   readParameter<int32_t>("virtual_cameras_num", virtual_cameras_num_, 1);
   LOG_INFO("virtual_cameras_num = {}", virtual_cameras_num_);
-  // A negative count converts to a huge size and makes reserve throw, failing configuration.
-  virtual_camera_configs_.reserve(static_cast<size_t>(static_cast<int64_t>(virtual_cameras_num_)));
+  if (virtual_cameras_num_ < 0) {
+    throw std::invalid_argument(
+        fmt::format("virtual_cameras_num = {} must be 0 or more (the number of virtual cameras)",
+                    virtual_cameras_num_));
+  }
+  if (virtual_cameras_num_ == 0) {
+    // Allowed (the pipeline still runs and times its stages), but nothing per camera goes out.
+    LOG_INFO("virtual_cameras_num = 0: no virtual camera, so no obstacle topic is published");
+  }
+  virtual_camera_configs_.reserve(static_cast<size_t>(virtual_cameras_num_));
 
   for (int32_t i = 0; i < virtual_cameras_num_; ++i) {
     auto config = std::make_shared<VirtualCameraConfig>();
@@ -321,12 +355,63 @@ void LidarDetectNode::getCommonParameters() {
     LOG_INFO("vir_cam_{}_cone_theta_threshold = {}", i, c.cone_theta_threshold);
   }
 
+  validateCommonParameters();
+
   if (virtual_cameras_num_ >= 1) {
     for (const auto& config : virtual_camera_configs_) {
       config->vertical_up_pos = degreesToRadians(config->vertical_up_pos);
       config->vertical_down_pos = degreesToRadians(config->vertical_down_pos);
       config->horizontal_start_pos = degreesToRadians(config->horizontal_start_pos);
       config->horizontal_end_pos = degreesToRadians(config->horizontal_end_pos);
+    }
+  }
+}
+
+void LidarDetectNode::validateCommonParameters() const {
+  // Each camera is a pinhole projection looking at the middle of its azimuth range, which runs
+  // counter-clockwise from horizontal_start_pos to horizontal_end_pos. Its width must lie strictly
+  // between 0 and 180 degrees: at 0 the focal length is infinite, from 180 on the projection
+  // folds over and (at 360) no point lands in the image.
+  for (size_t i = 0; i < virtual_camera_configs_.size(); ++i) {
+    const VirtualCameraConfig& c = *virtual_camera_configs_[i];
+    const std::string p = "vir_cam_" + std::to_string(i) + ".";
+    const float span = c.horizontal_end_pos - c.horizontal_start_pos;
+    if (span < 0.0f) {
+      throw std::invalid_argument(fmt::format(
+          "{0}horizontal_end_pos = {1} is below {0}horizontal_start_pos = {2}: the range is "
+          "inverted (it runs counter-clockwise from start to end; to cover the view through 180 "
+          "degrees, give an end above 180)",
+          p, c.horizontal_end_pos, c.horizontal_start_pos));
+    }
+    if (span == 0.0f) {
+      throw std::invalid_argument(fmt::format(
+          "{0}horizontal_start_pos and {0}horizontal_end_pos are both {1}: the camera's "
+          "horizontal field of view is empty",
+          p, c.horizontal_start_pos));
+    }
+    if (span >= 180.0f) {
+      throw std::invalid_argument(fmt::format(
+          "{0}horizontal_start_pos = {1} .. {0}horizontal_end_pos = {2} spans {3} degrees; a "
+          "virtual camera sees less than 180 degrees (no point would reach it as configured): "
+          "cover a wider view with more cameras (virtual_cameras_num)",
+          p, c.horizontal_start_pos, c.horizontal_end_pos, span));
+    }
+  }
+  // The region filter keeps |x| <= x_large, |y| <= y_large outside the robot's body.
+  if (enable_roi_filter_) {
+    if (!(x_large_ > 0.0f)) {
+      throw std::invalid_argument(
+          fmt::format("x_large = {} must be > 0: the region of interest would be empty", x_large_));
+    }
+    if (!(y_large_ > 0.0f)) {
+      throw std::invalid_argument(
+          fmt::format("y_large = {} must be > 0: the region of interest would be empty", y_large_));
+    }
+    if (x_small_front_ < x_small_back_) {
+      throw std::invalid_argument(
+          fmt::format("x_small_front = {} is below x_small_back = {}: the robot's body box is "
+                      "inverted (front must be the larger x)",
+                      x_small_front_, x_small_back_));
     }
   }
 }
@@ -469,6 +554,12 @@ bool LidarDetectNode::buildVirtualCameraGroup() {
     if (!rclcpp::ok()) {
       return false;
     }
+    // Waiting is the design (the transform may come late); this says what is awaited and how to
+    // stop, once per attempt.
+    LOG_ERROR(
+        "waiting for the transform {} -> {} (base_frame_id -> lidar_frame_id): configuration "
+        "goes on once it is published; retrying every second, Ctrl-C stops",
+        base_frame_id_, lidar_frame_id_);
     // Short steps, so that Ctrl-C during the wait ends the program at once.
     const auto retry_at = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (rclcpp::ok() && std::chrono::steady_clock::now() < retry_at) {
@@ -993,6 +1084,12 @@ rcl_interfaces::msg::SetParametersResult LidarDetectNode::dynamicParametersCallb
         parameter.get_type() != rclcpp::ParameterType::PARAMETER_DOUBLE) {
       result.reason = fmt::format("parameter {} must be a double, got {}", parameter.get_name(),
                                   rclcpp::to_string(parameter.get_type()));
+      LOG_ERROR("dynamicParametersCallback rejects the request: {}", result.reason);
+      return result;
+    }
+    if (handled_field(parameter.get_name()) != nullptr && !std::isfinite(parameter.as_double())) {
+      result.reason = fmt::format("parameter {} must be a finite number, got {}",
+                                  parameter.get_name(), parameter.as_double());
       LOG_ERROR("dynamicParametersCallback rejects the request: {}", result.reason);
       return result;
     }

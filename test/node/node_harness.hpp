@@ -102,6 +102,21 @@ class LogCapture {
     return false;
   }
   void clear() { sink_->clear(); }
+  // Lines logged at error level or above, prefixes removed as in lines().
+  std::vector<std::string> errorLines() const { return sink_->errorLines(); }
+  // True when an error line contains every one of `parts`.
+  bool hasErrorWith(const std::vector<std::string>& parts) const {
+    for (const auto& line : errorLines()) {
+      bool all = true;
+      for (const auto& part : parts) {
+        all = all && line.find(part) != std::string::npos;
+      }
+      if (all) {
+        return true;
+      }
+    }
+    return false;
+  }
 
  private:
   class LineSink : public spdlog::sinks::base_sink<std::mutex> {
@@ -113,6 +128,11 @@ class LogCapture {
     void clear() {
       std::lock_guard<std::mutex> lock(lines_mutex_);
       lines_.clear();
+      error_lines_.clear();
+    }
+    std::vector<std::string> errorLines() const {
+      std::lock_guard<std::mutex> lock(lines_mutex_);
+      return error_lines_;
     }
 
    protected:
@@ -123,6 +143,9 @@ class LogCapture {
         line.erase(0, tag_end + 2);
       }
       std::lock_guard<std::mutex> lock(lines_mutex_);
+      if (msg.level >= spdlog::level::err) {
+        error_lines_.push_back(line);
+      }
       lines_.push_back(std::move(line));
     }
     void flush_() override {}
@@ -130,6 +153,7 @@ class LogCapture {
    private:
     mutable std::mutex lines_mutex_;
     std::vector<std::string> lines_;
+    std::vector<std::string> error_lines_;
   };
   std::shared_ptr<LineSink> sink_;
 };
