@@ -85,14 +85,39 @@ OutputMonitor::OutputMonitor(const rclcpp::Node::SharedPtr& node,
     subscriptions_.push_back(node->create_subscription<visualization_msgs::msg::MarkerArray>(
         markers_topic, rclcpp::QoS(50),
         [this](std::shared_ptr<const visualization_msgs::msg::MarkerArray> message) {
-          std::size_t boxes = 0;
-          for (const auto& marker : message->markers) {
-            boxes += marker.action == visualization_msgs::msg::Marker::ADD ? 1 : 0;
-          }
-          std::lock_guard<std::mutex> lock(mutex_);
-          ++detection_arrays_;
-          detected_boxes_ += boxes;
+          onMarkers(*message);
         }));
+  }
+}
+
+void OutputMonitor::onMarkers(const visualization_msgs::msg::MarkerArray& markers) {
+  std::vector<DetectedBox> boxes;
+  for (const auto& marker : markers.markers) {
+    // A box is a line list whose first four segments run round its bottom: corners 0, 2, 4, 6.
+    if (marker.action != visualization_msgs::msg::Marker::ADD || marker.points.size() < 8) {
+      continue;
+    }
+    const auto& p = marker.points;
+    const double ax = p[0].x, ay = p[0].y, bx = p[2].x, by = p[2].y, cx = p[4].x, cy = p[4].y;
+    DetectedBox box;
+    box.x = (p[0].x + p[2].x + p[4].x + p[6].x) / 4.0;
+    box.y = (p[0].y + p[2].y + p[4].y + p[6].y) / 4.0;
+    box.yaw = std::atan2(by - ay, bx - ax);
+    box.width = std::hypot(bx - ax, by - ay);
+    box.length = std::hypot(cx - bx, cy - by);
+    boxes.push_back(box);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++detection_arrays_;
+  detected_boxes_ += boxes.size();
+  FrameRecord* oldest = nullptr;
+  for (auto& entry : frames_) {
+    if (entry.second.outputs == 0 && (oldest == nullptr || entry.second.index < oldest->index)) {
+      oldest = &entry.second;
+    }
+  }
+  if (oldest != nullptr) {
+    oldest->detected = std::move(boxes);
   }
 }
 

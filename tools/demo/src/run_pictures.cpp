@@ -16,6 +16,7 @@ const birdseye::Rgb kScan{0.7, 0.7, 0.7};
 const birdseye::Rgb kStatic{0.12, 0.33, 0.85};
 const birdseye::Rgb kDynamic{0.9, 0.08, 0.08};
 const birdseye::Rgb kAgentBox{0.55, 0.0, 0.35};
+const birdseye::Rgb kDetectedBox{0.95, 0.5, 0.0};
 
 bool isAgent(lidar_sim::ObjectClass c) {
   return c == lidar_sim::ObjectClass::kPerson || c == lidar_sim::ObjectClass::kCart ||
@@ -56,6 +57,12 @@ birdseye::Scene outputScene(const FrameRecord& record, const PictureView& view,
         scene.boxes.push_back({box.x, box.y, box.width, box.length, box.yaw, kAgentBox});
       }
     }
+  }
+  for (const auto& box : record.detected) {
+    scene.boxes.push_back({box.x, box.y, box.length, box.width, box.yaw, kDetectedBox});
+  }
+  if (!record.detected.empty()) {
+    scene.box_legend = record.truth ? "box: truth (purple), detected (orange)" : "detected box";
   }
   scene.caption.push_back(fmt::format("{}  scan {}  t = {:.2f} s", title, record.index,
                                       static_cast<double>(record.stamp_ns) * 1e-9));

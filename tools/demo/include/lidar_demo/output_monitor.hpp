@@ -23,6 +23,15 @@ namespace lidar_demo {
 
 using PlanarPoints = std::vector<std::array<float, 2>>;
 
+// A detected box's footprint, read back from its marker: `width` along `yaw`, `length` across.
+struct DetectedBox {
+  double x{0.0};
+  double y{0.0};
+  double length{0.0};
+  double width{0.0};
+  double yaw{0.0};
+};
+
 // One played scan and what the node made of it.
 struct FrameRecord {
   std::int64_t stamp_ns{0};  // the stamp the node's outputs carry
@@ -39,6 +48,10 @@ struct FrameRecord {
   PlanarPoints static_xy;
   lidar_sim::TruthCounts on_dynamic;
   lidar_sim::TruthCounts on_static;
+  // The detector's boxes. Markers carry no scan stamp: a marker array belongs to the oldest scan
+  // still waiting for its outputs, which is the one the detector worked on (a scan's boxes go out
+  // before its obstacles).
+  std::vector<DetectedBox> detected;
 };
 
 // A semantic output topic and which side of the split it carries.
@@ -71,6 +84,7 @@ class OutputMonitor {
   std::vector<FrameRecord> records() const;
 
  private:
+  void onMarkers(const visualization_msgs::msg::MarkerArray& markers);
   void onSemantic(const corvanta_protocol::msg::SemanticPointCloud& message,
                   SemanticTopic::Side side);
 
