@@ -392,7 +392,9 @@ void LidarDetectNode::validateCommonParameters() const {
     if (span >= 180.0f) {
       throw std::invalid_argument(fmt::format(
           "{0}horizontal_start_pos = {1} .. {0}horizontal_end_pos = {2} spans {3} degrees; a "
-          "virtual camera sees less than 180 degrees (no point would reach it as configured): "
+          "virtual camera sees less than 180 degrees (its projection folds over from 180 on, and "
+          "at "
+          "360 no point reaches it): "
           "cover a wider view with more cameras (virtual_cameras_num)",
           p, c.horizontal_start_pos, c.horizontal_end_pos, span));
     }
