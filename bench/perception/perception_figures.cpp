@@ -32,12 +32,15 @@
 #include "bench_program.hpp"
 
 #include "camera_cloud.hpp"
+#include "cluster_completeness.hpp"
 
 namespace {
 
 using norvel::perception::PointCloud;
 using norvel::perception::PointCloudPtr;
 using perception_bench::CameraCloud;
+using perception_bench::ClusterCompleteness;
+using perception_bench::ObjectKey;
 using Clock = std::chrono::steady_clock;
 
 constexpr float kDynamicRatio = 0.7F;  // the node's default split thresholds
@@ -78,8 +81,7 @@ struct Figures {
   long tp_ground{0}, fp_ground{0}, fn_ground{0};
   long obstacle_total{0}, obstacle_kept{0};
   long clustered{0}, cluster_majority{0};
-  std::map<std::pair<long, int>, long> object_cluster_points;  // (frame*1000+object, cluster)
-  std::map<long, long> object_points;
+  ClusterCompleteness completeness;
   long tp_dyn{0}, fp_dyn{0}, fn_dyn{0}, static_total{0};
   // Agents standing still (the simulator labels them dynamic): a motion detector cannot see them
   // move, so they are kept out of the dynamic F1 and reported on their own.
@@ -88,7 +90,8 @@ struct Figures {
   long frames{0};
   long points{0};
 
-  void add(const CameraCloud& in, const Result& r, long frame_key) {
+  // `scenario`, `frame` and `camera` tell apart objects that share a truth id.
+  void add(const CameraCloud& in, const Result& r, int scenario, long frame, int camera) {
     ++frames;
     points += static_cast<long>(in.truth.size());
     std::map<int, std::map<int, long>> cluster_objects;
@@ -105,11 +108,9 @@ struct Figures {
       if (truly_ground) {
         continue;
       }
-      const long object = frame_key * 100000 + t.object_id;
-      ++object_points[object];
+      completeness.addPoint(ObjectKey{scenario, frame, camera, t.object_id}, r.cluster[i]);
       if (r.cluster[i] >= 0) {
         ++cluster_objects[r.cluster[i]][t.object_id];
-        ++object_cluster_points[{object, r.cluster[i]}];
         // Moving agents against static structure; standing agents are counted apart.
         const bool is_static = t.label == lidar_sim::PointLabel::kStatic;
         if (t.label == lidar_sim::PointLabel::kDynamic && !t.moving) {
@@ -140,17 +141,6 @@ struct Figures {
     auto f1 = [](long tp, long fp, long fn) {
       return tp == 0 ? 0.0 : 2.0 * tp / (2.0 * tp + fp + fn);
     };
-    // Completeness: per object, the share of its points in its largest cluster.
-    std::map<long, long> best_share;
-    for (const auto& e : object_cluster_points) {
-      best_share[e.first.first] = std::max(best_share[e.first.first], e.second);
-    }
-    long complete = 0;
-    long object_total = 0;
-    for (const auto& o : object_points) {
-      object_total += o.second;
-      complete += best_share.count(o.first) != 0 ? best_share.at(o.first) : 0;
-    }
     std::printf(
         "  %-9s ground P %.4f R %.4f F1 %.4f | obstacle>5cm recall %.4f | cluster purity "
         "%.4f completeness %.4f | dynamic F1 %.4f (P %.4f R %.4f) false-dynamic %.4f%% | "
@@ -159,9 +149,8 @@ struct Figures {
         name, tp_ground / double(std::max(1L, tp_ground + fp_ground)),
         tp_ground / double(std::max(1L, tp_ground + fn_ground)),
         f1(tp_ground, fp_ground, fn_ground), obstacle_kept / double(std::max(1L, obstacle_total)),
-        cluster_majority / double(std::max(1L, clustered)),
-        complete / double(std::max(1L, object_total)), f1(tp_dyn, fp_dyn, fn_dyn),
-        tp_dyn / double(std::max(1L, tp_dyn + fp_dyn)),
+        cluster_majority / double(std::max(1L, clustered)), completeness.value(),
+        f1(tp_dyn, fp_dyn, fn_dyn), tp_dyn / double(std::max(1L, tp_dyn + fp_dyn)),
         tp_dyn / double(std::max(1L, tp_dyn + fn_dyn)),
         100.0 * fp_dyn / double(std::max(1L, static_total)),
         100.0 * standing_dynamic / double(std::max(1L, standing_total)), standing_total,
@@ -321,7 +310,9 @@ int main(int argc, char** argv) {
   }
   Figures ours_all;
   Figures pcl_all;
-  for (const std::string& path : scenarios) {
+  for (std::size_t scenario_index = 0; scenario_index < scenarios.size(); ++scenario_index) {
+    const std::string& path = scenarios[scenario_index];
+    const int si = static_cast<int>(scenario_index);
     const lidar_sim::Scenario scenario = lidar_sim::loadScenario(path);
     lidar_sim::LidarSimulator simulator(scenario);
     const Eigen::Matrix4f lidar_to_base = scenario.lidar.mount.matrix().cast<float>();
@@ -370,12 +361,12 @@ int main(int argc, char** argv) {
         const std::size_t n = camera_cloud.cloud->size();
         Result r{std::vector<bool>(n, false), std::vector<int>(n, -1), std::vector<bool>(n, false)};
         ours[c].run(camera_cloud, base_to_map, ours_fig, r, index_of);
-        ours_fig.add(camera_cloud, r, k * 4 + c);
-        ours_all.add(camera_cloud, r, k * 4 + c);
+        ours_fig.add(camera_cloud, r, si, k, c);
+        ours_all.add(camera_cloud, r, si, k, c);
         Result b{std::vector<bool>(n, false), std::vector<int>(n, -1), std::vector<bool>(n, false)};
         pcl_runs[c].run(camera_cloud, base_to_map, pcl_fig, b, index_of);
-        pcl_fig.add(camera_cloud, b, k * 4 + c);
-        pcl_all.add(camera_cloud, b, k * 4 + c);
+        pcl_fig.add(camera_cloud, b, si, k, c);
+        pcl_all.add(camera_cloud, b, si, k, c);
       }
     }
     ours_all.ms_ground += ours_fig.ms_ground;
