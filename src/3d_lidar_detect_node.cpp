@@ -21,6 +21,7 @@
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <pcl_ros/transforms.hpp>
 
+#include "cloud_intake.hpp"
 #include "frame_filters.hpp"
 #include "logger.hpp"
 #include "post_fusion.hpp"
@@ -106,31 +107,6 @@ sensor_msgs::msg::PointCloud2 toObstacleCloud(const pcl::PointCloud<pcl::PointXY
   }
   cloud.point_step = 16;
   return cloud;
-}
-
-// Why a PointCloud2 cannot be read safely, or empty when it can.
-std::string describeMalformedCloud(const sensor_msgs::msg::PointCloud2& msg) {
-  const uint64_t row_bytes = static_cast<uint64_t>(msg.width) * msg.point_step;
-  if (msg.row_step < row_bytes) {
-    return fmt::format("row_step {} is smaller than width {} x point_step {} = {}", msg.row_step,
-                       msg.width, msg.point_step, row_bytes);
-  }
-  const uint64_t needed = static_cast<uint64_t>(msg.height) * msg.row_step;
-  if (msg.data.size() < needed) {
-    return fmt::format("data holds {} bytes but height {} x row_step {} needs {}", msg.data.size(),
-                       msg.height, msg.row_step, needed);
-  }
-  for (const auto& field : msg.fields) {
-    if (field.name != "x" && field.name != "y" && field.name != "z") {
-      continue;
-    }
-    if (field.datatype == sensor_msgs::msg::PointField::FLOAT32 &&
-        static_cast<uint64_t>(field.offset) + 4 > msg.point_step) {
-      return fmt::format("field '{}' at offset {} does not fit in point_step {}", field.name,
-                         field.offset, msg.point_step);
-    }
-  }
-  return {};
 }
 
 }  // namespace
@@ -679,16 +655,13 @@ void LidarDetectNode::lidarMsgCallback(const sensor_msgs::msg::PointCloud2::Cons
   LOG_DEBUG("processLidarMsg: num_pro: {}", lidar_msg_count_);
   const auto start = Clock::now();
 
-  const std::string malformed = describeMalformedCloud(*msg);
+  auto cloud = std::make_shared<PointCloud>();
+  const std::string malformed = convertLidarCloud(*msg, *cloud);
   if (!malformed.empty()) {
     LOG_ERROR("dropping PointCloud2 on {} (frame '{}', stamp {}.{:09d}): {}", lidar_topic_,
               msg->header.frame_id, msg->header.stamp.sec, msg->header.stamp.nanosec, malformed);
     return;
   }
-  auto cloud = std::make_shared<PointCloud>();
-  pcl::PCLPointCloud2 pcl_cloud;
-  pcl_conversions::toPCL(*msg, pcl_cloud);
-  pcl::fromPCLPointCloud2(pcl_cloud, *cloud);
   LOG_INFO("convert pcl pointcloud time: {} ms.", elapsedMs(start));
 
   if (!cloud->empty()) {
