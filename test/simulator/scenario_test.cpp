@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "lidar_sim/lidar_simulator.hpp"
 #include "lidar_sim/scenario.hpp"
@@ -118,6 +119,90 @@ TEST(ScenarioTest, BrokenFiles) {
     }
   }
   std::filesystem::remove_all(dir);
+}
+
+// People and movers keep to the free floor: a route through a wall or piece of furniture is
+// refused, naming the file, the agent and what it walks through.
+TEST(ScenarioTest, RoutesThroughObstaclesAreRefused) {
+  const std::string pillar = "objects: [{shape: cylinder, x: 2.0, y: 0.0, diameter: 0.5}]\n";
+  const struct {
+    std::string text;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {pillar + "people: [{path: [[0, 0], [4, 0]]}]",
+       {"people[0].path", "objects[0] (cylinder pillar at [2, 0])", "from [0, 0] to [4, 0]"}},
+      // Half a person's width off the pillar's edge still brushes it.
+      {pillar + "people: [{path: [[0, 0.45], [4, 0.45]]}]", {"people[0].path", "objects[0]"}},
+      // The closing leg of a loop is walked too.
+      {pillar + "people: [{path: [[0, 0], [0, 1], [4, -1]], loop: true}]",
+       {"people[0].path", "objects[0]", "from [0, 1] to [4, -1]"}},
+      {"walls: [{from: [0, -3], to: [0, 3]}, {from: [3, -3], to: [3, 3]}]\n"
+       "people: [{path: [[1, 0], [5, 0]]}]",
+       {"people[0].path", "walls[1] (wall from [3, -3] to [3, 3])"}},
+      {"walls: [{rectangle: [-2, -2, 2, 2]}]\npeople: [{path: [[0, 0], [0, 2.1]]}]",
+       {"people[0].path", "walls[0]"}},
+      // A cart is longer than it is wide: it reaches past its end point.
+      {"objects: [{shape: box, x: 3.6, y: 0, length: 0.4, width: 0.4}]\n"
+       "movers: [{class: cart, path: [[0, 0], [3.0, 0]]}]",
+       {"movers[0].path", "the cart walks through objects[0] (box furniture"}},
+      // Standing at a table, over its top.
+      {"objects: [{shape: table, x: 0, y: 0, length: 1.2, width: 0.8}]\n"
+       "people: [{path: [[0, 0.5]]}]",
+       {"people[0].path", "objects[0] (table furniture at [0, 0])", "standing at [0, 0.5]"}},
+      // The second person is the one in the way.
+      {pillar + "people: [{path: [[0, 1], [4, 1]]}, {height: 1.6, path: [[2, -2], [2, 2]]}]",
+       {"people[1].path", "objects[0]", "from [2, -2] to [2, 2]"}},
+  };
+  for (const auto& c : cases) {
+    const std::string message = errorOf(c.text);
+    EXPECT_EQ(message.rfind("test.yaml", 0), 0U) << "names the file: " << message;
+    for (const std::string& part : c.expected) {
+      EXPECT_NE(message.find(part), std::string::npos)
+          << "input: " << c.text << "\nmessage: " << message << "\nmissing: " << part;
+    }
+  }
+}
+
+TEST(ScenarioTest, RoutesAroundObstaclesLoad) {
+  const std::string room =
+      "walls: [{rectangle: [-1, -3, 6, 3]}]\n"
+      "objects:\n"
+      "  - {shape: cylinder, x: 2.0, y: 0.0, diameter: 0.5}\n"
+      "  - {shape: box, x: 4.0, y: 0.0, z: 1.9, length: 0.6, width: 0.6, height: 0.3}\n";
+  const std::string around[] = {
+      // Beside the pillar, with room for the shoulders.
+      "people: [{path: [[0, 0.6], [5, 0.6]], loop: true}]",
+      // Around it on a detour, under the shelf hung above head height.
+      "people: [{height: 1.8, path: [[0, 0], [1.2, 0], [2, 1], [2.8, 0], [5, 0]]}]",
+      "movers: [{class: cart, path: [[0, -1.5], [5, -1.5]], loop: true}]",
+      "people: [{path: [[2, 0.6]], yaw_deg: 90}]",
+  };
+  for (const std::string& agents : around) {
+    EXPECT_EQ(errorOf(room + agents), "no error") << agents;
+  }
+  // The same shelf lower down is in the way.
+  EXPECT_NE(errorOf("objects: [{shape: box, x: 4.0, y: 0.0, z: 1.5, height: 0.3}]\n"
+                    "people: [{height: 1.8, path: [[0, 0], [5, 0]]}]")
+                .find("objects[0]"),
+            std::string::npos);
+}
+
+// Every scene in the scenario folder loads, clear routes included.
+TEST(ScenarioTest, ShippedScenariosLoad) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(SCENARIO_DIR)) {
+    if (entry.path().extension() != ".yaml") {
+      continue;
+    }
+    ++count;
+    try {
+      const Scenario scenario = loadScenario(entry.path().string());
+      EXPECT_FALSE(scenario.agents.empty()) << entry.path();
+    } catch (const ScenarioError& error) {
+      ADD_FAILURE() << error.what();
+    }
+  }
+  EXPECT_GE(count, 4);
 }
 
 // The shipped scenes are meant for a detector looking 5 m around the robot: each must put a

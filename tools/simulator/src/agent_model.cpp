@@ -17,6 +17,17 @@ constexpr double kCyclistWidth = 0.6;
 
 }  // namespace
 
+Eigen::Vector2d agentFootprint(const AgentSpec& spec) {
+  if (spec.object_class == ObjectClass::kPerson) {
+    const double scale = spec.height / kReferenceHeight;
+    return {0.4 * scale, 0.52 * scale};
+  }
+  if (spec.object_class == ObjectClass::kCart) {
+    return {kCartLength, kCartWidth};
+  }
+  return {kCyclistLength, kCyclistWidth};
+}
+
 AgentModel::AgentModel(const AgentSpec& spec, std::uint16_t id, double gait_phase)
     : spec_(spec), path_(spec.path), id_(id), gait_phase_(gait_phase) {}
 
@@ -30,17 +41,9 @@ ObjectBox AgentModel::boxFor(const PathState& state) const {
   box.yaw = state.yaw;
   box.speed = state.speed;
   box.height = spec_.height;
-  if (spec_.object_class == ObjectClass::kPerson) {
-    const double scale = spec_.height / kReferenceHeight;
-    box.length = 0.4 * scale;
-    box.width = 0.52 * scale;
-  } else if (spec_.object_class == ObjectClass::kCart) {
-    box.length = kCartLength;
-    box.width = kCartWidth;
-  } else {
-    box.length = kCyclistLength;
-    box.width = kCyclistWidth;
-  }
+  const Eigen::Vector2d footprint = agentFootprint(spec_);
+  box.length = footprint.x();
+  box.width = footprint.y();
   return box;
 }
 

@@ -2,8 +2,13 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "lidar_sim/agent_model.hpp"
 #include "yaml_fields.hpp"
 
 namespace lidar_sim {
@@ -210,7 +215,8 @@ FloorSpec parseFloor(const YamlFields& root) {
   return spec;
 }
 
-void parseWalls(const YamlFields& root, Scenario& scenario) {
+// `names` gets the key of every wall piece (the four pieces of a rectangle share theirs).
+void parseWalls(const YamlFields& root, Scenario& scenario, std::vector<std::string>& names) {
   const YAML::Node walls = sequenceOf(root, "walls");
   for (std::size_t i = 0; i < walls.size(); ++i) {
     const YamlFields wall(walls[i], root.source(), indexed("walls", i));
@@ -236,6 +242,7 @@ void parseWalls(const YamlFields& root, Scenario& scenario) {
         piece.from = corners[side];
         piece.to = corners[(side + 1) % 4];
         scenario.walls.push_back(piece);
+        names.push_back(indexed("walls", i));
       }
       continue;
     }
@@ -247,6 +254,7 @@ void parseWalls(const YamlFields& root, Scenario& scenario) {
       wall.fail("to", "a wall needs two distinct end points");
     }
     scenario.walls.push_back(spec);
+    names.push_back(indexed("walls", i));
   }
 }
 
@@ -326,7 +334,174 @@ void parseObjects(const YamlFields& root, Scenario& scenario) {
   }
 }
 
-void parseAgents(const YamlFields& root, Scenario& scenario) {
+// A shape on the floor plan: an oriented rectangle, or a disc where radius >= 0.
+struct Footprint {
+  Eigen::Vector2d centre{0.0, 0.0};
+  Eigen::Vector2d half{0.0, 0.0};  // half length (along yaw) and half width of a rectangle
+  double yaw{0.0};
+  double radius{-1.0};
+
+  bool round() const { return radius >= 0.0; }
+};
+
+Footprint rectangle(const Eigen::Vector2d& centre, double length, double width, double yaw) {
+  Footprint shape;
+  shape.centre = centre;
+  shape.half = Eigen::Vector2d(length / 2.0, width / 2.0);
+  shape.yaw = yaw;
+  return shape;
+}
+
+Footprint disc(const Eigen::Vector2d& centre, double radius) {
+  Footprint shape;
+  shape.centre = centre;
+  shape.radius = radius;
+  return shape;
+}
+
+// Half the extent of a rectangle along the unit vector `axis`.
+double halfExtent(const Footprint& r, const Eigen::Vector2d& axis) {
+  const Eigen::Vector2d along(std::cos(r.yaw), std::sin(r.yaw));
+  const Eigen::Vector2d across(-along.y(), along.x());
+  return r.half.x() * std::abs(axis.dot(along)) + r.half.y() * std::abs(axis.dot(across));
+}
+
+bool discMeetsRectangle(const Footprint& round, const Footprint& r) {
+  const Eigen::Vector2d offset = round.centre - r.centre;
+  const double c = std::cos(r.yaw);
+  const double s = std::sin(r.yaw);
+  const Eigen::Vector2d local(c * offset.x() + s * offset.y(), -s * offset.x() + c * offset.y());
+  const Eigen::Vector2d nearest = local.cwiseMax(-r.half).cwiseMin(r.half);
+  return (local - nearest).norm() < round.radius;
+}
+
+// Two convex rectangles overlap unless one of their four edge directions separates them.
+bool rectanglesMeet(const Footprint& a, const Footprint& b) {
+  const Eigen::Vector2d offset = b.centre - a.centre;
+  for (double yaw : {a.yaw, b.yaw}) {
+    const Eigen::Vector2d along(std::cos(yaw), std::sin(yaw));
+    for (const Eigen::Vector2d& axis : {along, Eigen::Vector2d(-along.y(), along.x())}) {
+      if (std::abs(offset.dot(axis)) >= halfExtent(a, axis) + halfExtent(b, axis)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool footprintsMeet(const Footprint& a, const Footprint& b) {
+  if (a.round() && b.round()) {
+    return (a.centre - b.centre).norm() < a.radius + b.radius;
+  }
+  if (a.round()) {
+    return discMeetsRectangle(a, b);
+  }
+  if (b.round()) {
+    return discMeetsRectangle(b, a);
+  }
+  return rectanglesMeet(a, b);
+}
+
+std::string pointText(const Eigen::Vector2d& p) {
+  return fmt::format("[{:g}, {:g}]", p.x(), p.y());
+}
+
+// A wall or static object as an agent meets it: its footprint, and its bottom above the floor
+// (an agent lower than that passes underneath).
+struct Obstacle {
+  Footprint footprint;
+  double bottom{0.0};
+  std::string name;  // key and description, e.g. "objects[3] (cylinder pillar at [5.5, 2])"
+};
+
+std::vector<Obstacle> obstaclesOf(const Scenario& scenario,
+                                  const std::vector<std::string>& wall_names) {
+  std::vector<Obstacle> obstacles;
+  for (std::size_t i = 0; i < scenario.walls.size(); ++i) {
+    const WallSpec& wall = scenario.walls[i];
+    const Eigen::Vector2d along = wall.to - wall.from;
+    obstacles.push_back({rectangle((wall.from + wall.to) / 2.0, along.norm(), wall.thickness,
+                                   std::atan2(along.y(), along.x())),
+                         0.0,
+                         fmt::format("{} (wall from {} to {})", wall_names[i], pointText(wall.from),
+                                     pointText(wall.to))});
+  }
+  for (std::size_t i = 0; i < scenario.objects.size(); ++i) {
+    const StaticObjectSpec& object = scenario.objects[i];
+    const Eigen::Vector2d centre(object.x, object.y);
+    // Tables and chairs count whole: a walking body does not fit between their legs.
+    const Footprint footprint = object.shape == "cylinder"
+                                    ? disc(centre, std::max(object.length, object.width) / 2.0)
+                                    : rectangle(centre, object.length, object.width, object.yaw);
+    obstacles.push_back({footprint, object.z,
+                         fmt::format("{} ({} {} at {})", indexed("objects", i), object.shape,
+                                     toString(object.object_class), pointText(centre))});
+  }
+  return obstacles;
+}
+
+// The floor an agent covers along its route: a rectangle for every straight leg (its footprint
+// swept from end to end), a disc for every turn in place (the footprint rotating about its
+// centre), its footprint where it never moves. Each comes with where on the route it is.
+std::vector<std::pair<Footprint, std::string>> routeFootprints(const AgentSpec& agent) {
+  // Brushing past an obstacle by less than this is not walking through it.
+  constexpr double kGrazing = 0.01;
+  const Eigen::Vector2d size =
+      (agentFootprint(agent) - Eigen::Vector2d::Constant(2.0 * kGrazing)).cwiseMax(0.0);
+  const std::vector<Waypoint>& points = agent.path.waypoints;
+  const std::size_t count = points.size();
+  const std::size_t legs = agent.path.loop ? count : count - 1;
+  auto point = [&](std::size_t i) {
+    return Eigen::Vector2d(points[i % count].x, points[i % count].y);
+  };
+  std::vector<std::pair<Footprint, std::string>> covered;
+  std::vector<std::pair<Eigen::Vector2d, double>> leg_ends;  // end point and heading of each leg
+  for (std::size_t i = 0; i < legs; ++i) {
+    const Eigen::Vector2d from = point(i);
+    const Eigen::Vector2d to = point(i + 1);
+    const Eigen::Vector2d delta = to - from;
+    if (delta.norm() <= 1e-9) {
+      continue;
+    }
+    const double yaw = std::atan2(delta.y(), delta.x());
+    covered.emplace_back(rectangle((from + to) / 2.0, delta.norm() + size.x(), size.y(), yaw),
+                         fmt::format("on the way from {} to {}", pointText(from), pointText(to)));
+    leg_ends.emplace_back(to, yaw);
+  }
+  if (leg_ends.empty()) {
+    covered.emplace_back(rectangle(point(0), size.x(), size.y(), agent.path.initial_yaw),
+                         fmt::format("standing at {}", pointText(point(0))));
+    return covered;
+  }
+  // A looping route turns back to its first heading where it closes.
+  const std::size_t turns = agent.path.loop ? leg_ends.size() : leg_ends.size() - 1;
+  for (std::size_t k = 0; k < turns; ++k) {
+    const double turn =
+        std::remainder(leg_ends[(k + 1) % leg_ends.size()].second - leg_ends[k].second, 2.0 * M_PI);
+    if (std::abs(turn) > 1e-6) {
+      covered.emplace_back(disc(leg_ends[k].first, size.norm() / 2.0),
+                           fmt::format("turning at {}", pointText(leg_ends[k].first)));
+    }
+  }
+  return covered;
+}
+
+// Rejects a route on which the agent would walk through a wall or static object: such a scan
+// has points of the agent inside solid structure, which no sensor can see.
+void checkRouteIsClear(const YamlFields& fields, const AgentSpec& agent,
+                       const std::vector<Obstacle>& obstacles) {
+  for (const auto& [swept, where] : routeFootprints(agent)) {
+    for (const Obstacle& obstacle : obstacles) {
+      if (obstacle.bottom < agent.height && footprintsMeet(swept, obstacle.footprint)) {
+        fields.fail("path", fmt::format("the {} walks through {} {}; route it around the obstacle",
+                                        toString(agent.object_class), obstacle.name, where));
+      }
+    }
+  }
+}
+
+void parseAgents(const YamlFields& root, Scenario& scenario,
+                 const std::vector<Obstacle>& obstacles) {
   const YAML::Node people = sequenceOf(root, "people");
   for (std::size_t i = 0; i < people.size(); ++i) {
     const YamlFields person(people[i], root.source(), indexed("people", i));
@@ -339,6 +514,7 @@ void parseAgents(const YamlFields& root, Scenario& scenario) {
     spec.path = parsePath(person, 1.0, 3.0);
     spec.reflectivity = person.number("reflectivity", spec.reflectivity);
     requireInRange(person, "reflectivity", spec.reflectivity, 0.0, 1.0);
+    checkRouteIsClear(person, spec, obstacles);
     scenario.agents.push_back(spec);
   }
   const YAML::Node movers = sequenceOf(root, "movers");
@@ -356,6 +532,7 @@ void parseAgents(const YamlFields& root, Scenario& scenario) {
     spec.path = parsePath(mover, 1.0, 6.0);
     spec.reflectivity = mover.number("reflectivity", 0.5);
     requireInRange(mover, "reflectivity", spec.reflectivity, 0.0, 1.0);
+    checkRouteIsClear(mover, spec, obstacles);
     scenario.agents.push_back(spec);
   }
 }
@@ -426,9 +603,10 @@ Scenario parseScenario(const YAML::Node& document, const std::string& source) {
     scenario.ceiling_reflectivity = ceiling.number("reflectivity", scenario.ceiling_reflectivity);
     requireInRange(ceiling, "reflectivity", scenario.ceiling_reflectivity, 0.0, 1.0);
   }
-  parseWalls(root, scenario);
+  std::vector<std::string> wall_names;
+  parseWalls(root, scenario, wall_names);
   parseObjects(root, scenario);
-  parseAgents(root, scenario);
+  parseAgents(root, scenario, obstaclesOf(scenario, wall_names));
 
   const YamlFields robot(root.child("robot"), source, "robot");
   robot.rejectUnknown({"path", "speed", "turn_rate_deg", "loop", "start_delay", "yaw_deg"});

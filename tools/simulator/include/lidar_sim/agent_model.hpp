@@ -6,6 +6,8 @@
 // Standing still, the legs close and the arms hang. The model owns its route.
 #pragma once
 
+#include <Eigen/Core>
+
 #include <cstdint>
 
 #include "lidar_sim/path_timeline.hpp"
@@ -13,6 +15,10 @@
 #include "lidar_sim/scene_body.hpp"
 
 namespace lidar_sim {
+
+// Length (along the heading) and width of the agent's footprint on the floor, the size of its
+// truth box: a person's scales with the body height and covers swinging legs and arms.
+Eigen::Vector2d agentFootprint(const AgentSpec& spec);
 
 class AgentModel {
  public:

@@ -158,7 +158,9 @@ struct Scenario {
 // ScenarioError for an unknown name.
 LidarSpec lidarPreset(const std::string& name);
 
-// Reads and validates a scenario; throws ScenarioError with the file, key and reason.
+// Reads and validates a scenario; throws ScenarioError with the file, key and reason. A person's
+// or mover's route that walks through a wall or static object (its footprint swept along the
+// route) is refused, naming the agent and the obstacle.
 Scenario loadScenario(const std::string& path);
 // Same for an already parsed document; `source` names it in error messages.
 Scenario parseScenario(const YAML::Node& root, const std::string& source);
