@@ -1,6 +1,9 @@
 #include "trelvon/backbone.hpp"
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <sstream>
 #include <utility>
 
 #include "ai_buff_builder.hpp"
@@ -51,6 +54,36 @@ bool CheckLengths(const char* key, const std::map<std::string, int>& lengths,
   return true;
 }
 
+// The package that installs the default network under its share directory.
+constexpr const char* kPackageName = "corvanta_3d_lidar_detect";
+
+// A relative model path names a file under the working directory when there is one; otherwise the
+// first prefix on AMENT_PREFIX_PATH whose share/<package>/<path> exists gives it (the installed
+// model). Absolute paths, and relative ones found nowhere, stay as they are.
+std::string ResolveModelPath(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (path.empty() || fs::path(path).is_absolute() || fs::exists(path, error)) {
+    return path;
+  }
+  const char* prefixes = std::getenv("AMENT_PREFIX_PATH");
+  if (prefixes == nullptr) {
+    return path;
+  }
+  std::istringstream list(prefixes);
+  std::string prefix;
+  while (std::getline(list, prefix, ':')) {
+    if (prefix.empty()) {
+      continue;
+    }
+    const fs::path candidate = fs::path(prefix) / "share" / kPackageName / path;
+    if (fs::is_regular_file(candidate, error)) {
+      return candidate.string();
+    }
+  }
+  return path;
+}
+
 template <typename Enum>
 std::map<std::string, Enum> ReadCodes(const YAML::Node& node) {
   std::map<std::string, Enum> codes;
@@ -63,7 +96,7 @@ std::map<std::string, Enum> ReadCodes(const YAML::Node& node) {
 }  // namespace
 
 bool BackboneImplement::Init(const YAML::Node& node) {
-  config.model_path = node["model_path"].as<std::string>();
+  config.model_path = ResolveModelPath(node["model_path"].as<std::string>());
   config.input_len = node["input_len"].as<std::map<std::string, int>>();
   config.output_len = node["output_len"].as<std::map<std::string, int>>();
   config.rk_want_float_flag = node["rk_want_float_flag"].as<bool>();
