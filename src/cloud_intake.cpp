@@ -9,6 +9,12 @@
 namespace lidar_perception {
 
 std::string describeMalformedCloud(const sensor_msgs::msg::PointCloud2& msg) {
+  const uint64_t points = static_cast<uint64_t>(msg.width) * msg.height;
+  if (msg.point_step == 0 && points > 0) {
+    // Points of no bytes: the data cannot bound their number, and the conversion would allocate
+    // width x height points.
+    return fmt::format("point_step is 0 for width {} x height {} points", msg.width, msg.height);
+  }
   const uint64_t row_bytes = static_cast<uint64_t>(msg.width) * msg.point_step;
   if (msg.row_step < row_bytes) {
     return fmt::format("row_step {} is smaller than width {} x point_step {} = {}", msg.row_step,

@@ -208,6 +208,16 @@ TEST(Db3Reader, ErrorsNameTheBadFile) {
     EXPECT_NE(error.find((folder / "metadata.yaml").string()), std::string::npos) << error;
   }
   {
+    // Found by the bag fuzzer: a metadata.yaml that is a single scalar made yaml-cpp throw its
+    // own exception past the reader instead of a BagError.
+    const auto folder = dir / "scalar_yaml";
+    makeBag(folder);
+    std::ofstream(folder / "metadata.yaml", std::ios::trunc) << "just text\n";
+    const std::string error = errorOf(folder.string());
+    EXPECT_NE(error.find((folder / "metadata.yaml").string()), std::string::npos) << error;
+    EXPECT_NE(error.find("no rosbag2_bagfile_information map"), std::string::npos) << error;
+  }
+  {
     const auto folder = dir / "dangling_topic";
     std::filesystem::create_directories(folder);
     runSql(folder / "bag_0.db3",

@@ -85,5 +85,19 @@ TEST(CloudIntake, MessageWithoutPointsGivesAnEmptyCloud) {
   EXPECT_EQ(cloud.height, 0U);
 }
 
+// Found by the intake fuzzer: with point_step 0 the data bounds nothing, and the conversion
+// allocated width x height points (4 GB here) for a message of a few bytes.
+TEST(CloudIntake, RefusesPointsOfNoBytes) {
+  sensor_msgs::msg::PointCloud2 msg;
+  msg.width = 0x10000000;
+  msg.height = 1;
+  msg.point_step = 0;
+  msg.row_step = 0;
+  pcl::PointCloud<pcl::PointXYZ> cloud;
+  EXPECT_EQ(convertLidarCloud(msg, cloud), "point_step is 0 for width 268435456 x height 1 points");
+  EXPECT_TRUE(cloud.empty());
+  EXPECT_EQ(describeMalformedCloud(msg), "point_step is 0 for width 268435456 x height 1 points");
+}
+
 }  // namespace
 }  // namespace lidar_perception

@@ -34,9 +34,10 @@ sensor_msgs::msg::PointCloud2 driverCloud(const std::vector<RawPoint>& points) {
   cloud.header.stamp.sec = 12;
   cloud.header.stamp.nanosec = 500;
   cloud.header.frame_id = "3d_lidar_link";
-  cloud.fields = {field("x", 0, PointField::FLOAT32), field("y", 4, PointField::FLOAT32),
-                  field("z", 8, PointField::FLOAT32), field("intensity", 12, PointField::FLOAT32),
-                  field("offset_time", 16, PointField::UINT32), field("ring", 20, PointField::UINT16)};
+  cloud.fields = {
+      field("x", 0, PointField::FLOAT32),           field("y", 4, PointField::FLOAT32),
+      field("z", 8, PointField::FLOAT32),           field("intensity", 12, PointField::FLOAT32),
+      field("offset_time", 16, PointField::UINT32), field("ring", 20, PointField::UINT16)};
   cloud.point_step = 24;
   cloud.height = 1;
   cloud.width = static_cast<std::uint32_t>(points.size());
@@ -97,6 +98,47 @@ TEST(ScanConversion, UnusableCloudsAreRefusedWithTheReason) {
   auto outside = driverCloud({{1, 2, 3, 4, 0, 0}});
   outside.fields[3].offset = 22;  // a float32 at 22 of a 24-byte point
   EXPECT_THROW(scan_player::toCustomMsg(outside), std::invalid_argument);
+}
+
+// Found by the player's fuzzer: a height in the billions with width 0 walked every empty row
+// (seconds per message); it converts to no points at once.
+TEST(ScanConversion, RowsWithoutPointsGiveNoPoints) {
+  auto empty = driverCloud({});
+  empty.width = 0;
+  empty.height = 0x7fffffff;
+  empty.row_step = 0;
+  const auto custom = scan_player::toCustomMsg(empty);
+  EXPECT_TRUE(custom.points.empty());
+  EXPECT_EQ(custom.point_num, 0U);
+  EXPECT_EQ(custom.header.frame_id, "3d_lidar_link");
+}
+
+// Found by the player's fuzzer: a float32 "ring" holding NaN was clamped (still NaN) and cast to
+// uint8, which is undefined (UBSan reports it). It becomes line 0 like a NaN intensity.
+TEST(ScanConversion, NanRingBecomesLineZero) {
+  auto cloud = driverCloud({{1, 2, 3, 4, 0, 0}, {5, 6, 7, 8, 0, 0}});
+  cloud.fields[5] = field("ring", 20, PointField::FLOAT32);
+  cloud.fields.erase(cloud.fields.begin() + 3, cloud.fields.begin() + 5);
+  cloud.point_step = 24;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float nine = 9.0F;
+  std::memcpy(cloud.data.data() + 20, &nan, 4);
+  std::memcpy(cloud.data.data() + 24 + 20, &nine, 4);
+  const auto custom = scan_player::toCustomMsg(cloud);
+  ASSERT_EQ(custom.points.size(), 2U);
+  EXPECT_EQ(custom.points[0].line, 0U);
+  EXPECT_EQ(custom.points[1].line, 9U);
+}
+
+// width x height x point_step wraps around 64 bits here; the size check must still refuse the
+// cloud rather than read past its 24 bytes.
+TEST(ScanConversion, SizeCheckDoesNotWrapAround) {
+  auto huge = driverCloud({{1, 2, 3, 4, 0, 0}});
+  huge.width = 0x80000000U;
+  huge.height = 0x80000000U;
+  huge.point_step = 64;
+  huge.row_step = 0;
+  EXPECT_THROW(scan_player::toCustomMsg(huge), std::invalid_argument);
 }
 
 TEST(Serialization, RoundTripAndTruncatedBytes) {

@@ -19,7 +19,8 @@ BagMetadata readBagMetadata(const std::string& path) {
   } catch (const YAML::Exception& e) {
     throw BagError(path, fmt::format("not valid YAML: {}", e.what()));
   }
-  const YAML::Node info = root["rosbag2_bagfile_information"];
+  // Subscripting a scalar throws, so a document that is not a map is refused first.
+  const YAML::Node info = root.IsMap() ? root["rosbag2_bagfile_information"] : YAML::Node();
   if (!info.IsMap()) {
     throw BagError(path, "no rosbag2_bagfile_information map: not a rosbag2 metadata file");
   }

@@ -518,8 +518,10 @@ class McapReader::Impl {
   void buildTopics() {
     topics_.clear();
     for (const auto& [id, channel] : channels_) {
+      // A structured binding cannot be captured before C++20 (clang refuses it).
+      const std::string& channel_topic = channel.topic;
       auto it = std::find_if(topics_.begin(), topics_.end(),
-                             [&](const TopicInfo& t) { return t.name == channel.topic; });
+                             [&](const TopicInfo& t) { return t.name == channel_topic; });
       if (it == topics_.end()) {
         TopicInfo topic;
         topic.name = channel.topic;

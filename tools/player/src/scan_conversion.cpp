@@ -127,7 +127,10 @@ livox_ros_driver2::msg::CustomMsg toCustomMsg(const sensor_msgs::msg::PointCloud
     }
   }
   const std::uint64_t points = static_cast<std::uint64_t>(cloud.width) * cloud.height;
-  if (cloud.point_step == 0 || points * cloud.point_step > cloud.data.size() ||
+  // Every point takes at least one byte, so more points than bytes is refused before the
+  // product, which could wrap around.
+  if (cloud.point_step == 0 || points > cloud.data.size() ||
+      points * cloud.point_step > cloud.data.size() ||
       static_cast<std::uint64_t>(cloud.row_step) * cloud.height > cloud.data.size()) {
     throw std::invalid_argument(fmt::format(
         "the cloud declares {} x {} points of {} bytes (rows of {}) but carries {} bytes",
@@ -155,6 +158,10 @@ livox_ros_driver2::msg::CustomMsg toCustomMsg(const sensor_msgs::msg::PointCloud
   custom.timebase = static_cast<std::uint64_t>(cloud.header.stamp.sec) * 1000000000ULL +
                     cloud.header.stamp.nanosec;
   custom.points.reserve(static_cast<std::size_t>(points));
+  if (points == 0) {
+    // Rows of no points (a height in the billions takes seconds to walk through).
+    return custom;
+  }
   for (std::uint32_t row = 0; row < cloud.height; ++row) {
     const std::uint8_t* row_start =
         cloud.data.data() + static_cast<std::size_t>(row) * cloud.row_step;
@@ -178,7 +185,11 @@ livox_ros_driver2::msg::CustomMsg toCustomMsg(const sensor_msgs::msg::PointCloud
             static_cast<std::uint32_t>(std::isfinite(ns) ? std::clamp(ns, 0.0, 4294967295.0) : 0.0);
       }
       if (line) {
-        out.line = static_cast<std::uint8_t>(std::clamp(readNumber(point, *line), 0.0, 255.0));
+        // A float ring may be NaN, which clamps to NaN and has no uint8 value: line 0, as for
+        // the reflectivity.
+        const double value = readNumber(point, *line);
+        out.line =
+            static_cast<std::uint8_t>(std::isfinite(value) ? std::clamp(value, 0.0, 255.0) : 0.0);
       }
       custom.points.push_back(out);
     }
