@@ -51,6 +51,7 @@ struct DemoOptions {
   double rate{1.0};
   std::size_t pictures{3};
   bool gif{true};
+  bool colour_clusters{false};
   std::vector<std::string> ros_args;
 };
 
@@ -73,6 +74,8 @@ void printUsage() {
       "                         taken yet when the next arrives are dropped, as on a robot\n"
       "  --pictures N           PNG pictures of N scans spread over the run (default 3)\n"
       "  --no-gif               no animated GIF of the run\n"
+      "  --colour split|clusters  pictures: static blue and dynamic red (default), or one\n"
+      "                         colour per cluster\n"
       "Everything after --ros-args goes to the node (e.g. -p debug:=false).\n",
       kProgram, scan_player::sourceOptionsHelp());
 }
@@ -125,6 +128,12 @@ DemoOptions parseOptions(std::vector<std::string> args) {
       options.pictures = std::stoul(text);
     } else if (arg == "--no-gif") {
       options.gif = false;
+    } else if (arg == "--colour") {
+      const std::string text = value();
+      if (text != "split" && text != "clusters") {
+        throw std::invalid_argument("--colour " + text + ": expected split or clusters");
+      }
+      options.colour_clusters = text == "clusters";
     } else {
       throw std::invalid_argument("unknown option " + arg + " (see --help)");
     }
@@ -163,8 +172,9 @@ T parameterOr(const rclcpp_lifecycle::LifecycleNode& node, const std::string& ke
 }
 
 lidar_demo::PictureView pictureView(const rclcpp_lifecycle::LifecycleNode& node,
-                                    const Eigen::Isometry3f& base_to_lidar) {
+                                    const Eigen::Isometry3f& base_to_lidar, bool colour_clusters) {
   lidar_demo::PictureView view;
+  view.colour_clusters = colour_clusters;
   view.region.x_half = parameterOr(node, "x_large", 5.0);
   view.region.y_half = parameterOr(node, "y_large", 5.0);
   view.footprint.x_front = parameterOr(node, "x_small_front", 0.41);
@@ -436,9 +446,9 @@ int runDemo(const DemoOptions& options, int argc, char** argv) {
   chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
   const std::size_t gif_step = std::max<std::size_t>(1, (records.size() + 99) / 100);
   try {
-    summary.pictures = lidar_demo::writePictures(records, chosen, pictureView(*node, base_to_lidar),
-                                                 sourceTitle(options.source), picture_dir, gif_path,
-                                                 gif_step, 480, 0.1);
+    summary.pictures = lidar_demo::writePictures(
+        records, chosen, pictureView(*node, base_to_lidar, options.colour_clusters),
+        sourceTitle(options.source), picture_dir, gif_path, gif_step, 480, 0.1);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s: pictures: %s\n", kProgram, error.what());
   }

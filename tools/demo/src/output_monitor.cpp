@@ -152,8 +152,11 @@ void OutputMonitor::onSemantic(const corvanta_protocol::msg::SemanticPointCloud&
     lidar_sim::countTruths(message, lidar_sim::TruthIndex(*truth), counts);
   }
   PlanarPoints xy;
+  std::vector<std::uint32_t> sizes;
   for (const auto& obstacle : message.obstacles) {
+    const std::size_t before = xy.size();
     appendXy(obstacle.cloud, xy);
+    sizes.push_back(static_cast<std::uint32_t>(xy.size() - before));
   }
   std::lock_guard<std::mutex> lock(mutex_);
   FrameRecord& record = frames_.at(stamp);
@@ -169,10 +172,14 @@ void OutputMonitor::onSemantic(const corvanta_protocol::msg::SemanticPointCloud&
   if (side == SemanticTopic::Side::kDynamic) {
     record.dynamic_clusters += message.obstacles.size();
     record.dynamic_xy.insert(record.dynamic_xy.end(), xy.begin(), xy.end());
+    record.dynamic_cluster_sizes.insert(record.dynamic_cluster_sizes.end(), sizes.begin(),
+                                        sizes.end());
     add_counts(record.on_dynamic);
   } else {
     record.static_clusters += message.obstacles.size();
     record.static_xy.insert(record.static_xy.end(), xy.begin(), xy.end());
+    record.static_cluster_sizes.insert(record.static_cluster_sizes.end(), sizes.begin(),
+                                       sizes.end());
     add_counts(record.on_static);
   }
 }

@@ -48,8 +48,36 @@ birdseye::Scene outputScene(const FrameRecord& record, const PictureView& view,
     }
   };
   add(record.scan_xy, 0);
-  add(record.static_xy, 1);
-  add(record.dynamic_xy, 2);
+  if (view.colour_clusters) {
+    // A cycle of distinct colours; the legend shows one entry for all of them.
+    static const birdseye::Rgb kPalette[] = {
+        {0.12, 0.47, 0.71}, {1.0, 0.5, 0.05},   {0.17, 0.63, 0.17},
+        {0.84, 0.15, 0.16}, {0.58, 0.4, 0.74},  {0.55, 0.34, 0.29},
+        {0.89, 0.47, 0.76}, {0.74, 0.74, 0.13}, {0.09, 0.75, 0.81}};
+    scene.classes.resize(1);
+    for (std::size_t c = 0; c < std::size(kPalette); ++c) {
+      scene.classes.push_back({"obstacle cluster (one colour each)", kPalette[c], c == 0});
+    }
+    std::size_t cluster = 0;
+    auto add_clusters = [&](const PlanarPoints& points, const std::vector<std::uint32_t>& sizes) {
+      std::size_t at = 0;
+      for (const std::uint32_t size : sizes) {
+        const auto cls = static_cast<std::uint16_t>(1 + cluster++ % std::size(kPalette));
+        for (std::size_t i = at; i < at + size && i < points.size(); ++i) {
+          const auto& p = points[i];
+          if (std::abs(p[0]) <= half_extent && std::abs(p[1]) <= half_extent) {
+            scene.points.push_back({p[0], p[1], cls});
+          }
+        }
+        at += size;
+      }
+    };
+    add_clusters(record.static_xy, record.static_cluster_sizes);
+    add_clusters(record.dynamic_xy, record.dynamic_cluster_sizes);
+  } else {
+    add(record.static_xy, 1);
+    add(record.dynamic_xy, 2);
+  }
   if (record.truth) {
     scene.box_legend = "person, cart or cyclist (truth)";
     for (const auto& box : record.truth->boxes) {

@@ -46,6 +46,9 @@ struct FrameRecord {
   std::size_t static_clusters{0};
   PlanarPoints dynamic_xy;
   PlanarPoints static_xy;
+  // Points per cluster, in the order the clusters' points follow each other in *_xy.
+  std::vector<std::uint32_t> dynamic_cluster_sizes;
+  std::vector<std::uint32_t> static_cluster_sizes;
   lidar_sim::TruthCounts on_dynamic;
   lidar_sim::TruthCounts on_static;
   // The detector's boxes. Markers carry no scan stamp: a marker array belongs to the oldest scan

@@ -17,6 +17,8 @@ struct PictureView {
   birdseye::Region region;
   birdseye::RobotFootprint footprint;
   std::vector<birdseye::Frustum> frusta;
+  // One colour per cluster instead of static blue and dynamic red.
+  bool colour_clusters{false};
 };
 
 birdseye::Scene outputScene(const FrameRecord& record, const PictureView& view,
