@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <rclcpp/serialization.hpp>
+#include <rclcpp/serialized_message.hpp>
 #include <tf2_msgs/msg/tf_message.hpp>
 
 #include "scan_player/scan_conversion.hpp"

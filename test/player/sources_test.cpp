@@ -9,6 +9,7 @@
 #include <pcl/io/pcd_io.h>
 #include <pcl/point_types.h>
 #include <rclcpp/serialization.hpp>
+#include <rclcpp/serialized_message.hpp>
 #include <tf2_msgs/msg/tf_message.hpp>
 
 #include "bag_io/mcap_writer.hpp"

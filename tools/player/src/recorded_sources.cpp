@@ -11,6 +11,7 @@
 #include <pcl/io/pcd_io.h>
 #include <pcl_conversions/pcl_conversions.h>
 #include <rclcpp/serialization.hpp>
+#include <rclcpp/serialized_message.hpp>
 #include <tf2_msgs/msg/tf_message.hpp>
 
 #include "lidar_sim/frame_messages.hpp"

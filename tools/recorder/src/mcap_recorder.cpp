@@ -10,6 +10,7 @@
 #include <corvanta_protocol/msg/semantic_point_cloud.hpp>
 #include <livox_ros_driver2/msg/custom_msg.hpp>
 #include <rclcpp/serialization.hpp>
+#include <rclcpp/serialized_message.hpp>
 #include <sensor_msgs/msg/camera_info.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
 #include <tf2_msgs/msg/tf_message.hpp>
