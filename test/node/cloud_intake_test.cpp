@@ -28,7 +28,9 @@ sensor_msgs::msg::PointCloud2 xyzCloud(const std::vector<float>& xyz) {
   msg.width = static_cast<uint32_t>(xyz.size() / 3);
   msg.row_step = msg.width * msg.point_step;
   msg.data.resize(xyz.size() * 4);
-  std::memcpy(msg.data.data(), xyz.data(), msg.data.size());
+  if (!xyz.empty()) {
+    std::memcpy(msg.data.data(), xyz.data(), msg.data.size());
+  }
   msg.is_dense = true;
   return msg;
 }
