@@ -5,7 +5,7 @@ Run with Debian's Python (python3-torch) from the repository root after building
 
   nice -n 10 tools/trainer/train_detector.py [--settings tools/trainer/settings.yaml]
       [--simulator build/tools/simulator/lidar_scene_sim] [--output models/trelvon_pillars.pt]
-      [--work /tmp/trelvon_training] [--epochs N] [--scenes N]
+      [--work /tmp/trelvon_training] [--epochs N] [--scenes N] [--init STATE]
   tools/trainer/train_detector.py --write-heldout tools/trainer/heldout --scenes 6
 
 Data: every scene is a scenario file written from a template with its own seed (room size,
@@ -495,10 +495,12 @@ def batch_loss(model: PillarNet, items, settings: Dict) -> Tuple[torch.Tensor, D
     return loss, {"cls": float(cls_loss), "box": float(box_loss), "dir": float(dir_loss)}
 
 
-def train(settings: Dict, frames: List[Dict], epochs: int, seed: int) -> PillarNet:
+def train(settings: Dict, frames: List[Dict], epochs: int, seed: int, init: str = "") -> PillarNet:
     anchors = grid_from_settings(settings)
     tcfg = settings["train"]
     model = PillarNet(settings)
+    if init:
+        model.load_state_dict(torch.load(init))  # continue from an earlier run's weights
     optimiser = torch.optim.AdamW(model.parameters(), lr=tcfg["learning_rate"],
                                   weight_decay=tcfg["weight_decay"])
     batch = int(tcfg["batch"])
@@ -573,6 +575,7 @@ def main() -> None:
     parser.add_argument("--epochs", type=int)
     parser.add_argument("--scenes", type=int)
     parser.add_argument("--seed", type=int)
+    parser.add_argument("--init", help="weights (state dict) to start from instead of random ones")
     parser.add_argument("--write-heldout", metavar="DIR",
                         help="write held-out scenario files (seeds of their own) and stop")
     args = parser.parse_args()
@@ -606,7 +609,10 @@ def main() -> None:
     frames = build_data(settings, args.simulator, args.work, scenes, seed)
     print(f"data: {len(frames)} frames from {scenes} scenes in {time.time() - start:.0f} s",
           flush=True)
-    model = train(settings, frames, epochs, seed)
+    model = train(settings, frames, epochs, seed, args.init or "")
+    state = os.path.join(args.work, "trelvon_pillars_state.pt")
+    torch.save(model.state_dict(), state)
+    print(f"weights for --init: {state}")
     export(model, args.output)
     print(f"total {time.time() - start:.0f} s")
 
