@@ -2,6 +2,7 @@
 // configuration chosen by the test, placed first on AMENT_PREFIX_PATH while it lives.
 #pragma once
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,5 +69,27 @@ class DetectorPackagePrefix {
   bool had_previous_{false};
   std::string previous_;
 };
+
+// The anchors the tests' own networks size their boxes from (the random network of
+// make_models.py, and train_person_detector.py, which puts anchor 0, 0.8 m x 0.6 m, on each
+// person). They are pinned here so that these tests do not follow the shipped anchors, which
+// belong to the shipped model.
+inline void useTestModelAnchors(YAML::Node& trelvon) {
+  YAML::Node anchors(YAML::NodeType::Sequence);
+  for (const auto& size :
+       {std::array<double, 3>{0.8, 0.6, 1.73}, std::array<double, 3>{1.76, 0.6, 1.73},
+        std::array<double, 3>{3.9, 1.6, 1.56}}) {
+    for (const double yaw : {0.0, 1.57}) {
+      YAML::Node anchor(YAML::NodeType::Sequence);
+      anchor.SetStyle(YAML::EmitterStyle::Flow);
+      anchor.push_back(size[0]);
+      anchor.push_back(size[1]);
+      anchor.push_back(size[2]);
+      anchor.push_back(yaw);
+      anchors.push_back(anchor);
+    }
+  }
+  trelvon["postprocess"]["anchors"] = anchors;
+}
 
 }  // namespace lidar_perception

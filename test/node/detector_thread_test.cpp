@@ -161,7 +161,7 @@ TEST_F(DetectorThreadTest, AWaitTimeOutThatIsNotPositiveFailsConfiguration) {
 }
 
 TEST_F(DetectorThreadTest, EveryFrameGetsItsBoxesMarkersAndPointDump) {
-  DetectorPackagePrefix prefix(CONFIG_DIR, DETECTOR_MODEL);
+  DetectorPackagePrefix prefix(CONFIG_DIR, DETECTOR_MODEL, useTestModelAnchors);
   const fs::path dumps = scratch_ / "created" / "on" / "demand";
   LogCapture log;
   NodeHarness harness(detectorArgs({"-p", "debug:=true", "-p", "post_fusion.wait_timeout:=30.0",

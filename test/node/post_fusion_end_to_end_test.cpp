@@ -147,7 +147,7 @@ double share(size_t part, size_t other) {
 }
 
 TEST(PostFusionEndToEnd, AStandingPersonBesideFurnitureIsPublishedDynamicOnceDetected) {
-  DetectorPackagePrefix prefix(CONFIG_DIR, PERSON_MODEL);
+  DetectorPackagePrefix prefix(CONFIG_DIR, PERSON_MODEL, useTestModelAnchors);
   // From frame 50 on the person who never moves is inside the region of interest around the
   // robot, beside the table; the other person stands at times and walks at others.
   constexpr uint32_t kFirst = 50;
