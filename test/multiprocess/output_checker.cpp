@@ -1,5 +1,5 @@
 // Receives lidar_obstacle_detector's outputs in a process of its own and checks them against the
-// simulator's ground truth of the frames sim_scan_publisher sent.
+// simulator's ground truth of the frames lidar_scan_player sent.
 //
 //   output_checker SCENARIO_YAML FRAMES MIN_FRAMES [TIMEOUT_S]
 //

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# lidar_obstacle_detector in one process, simulated scans and TF from a second, its outputs
-# checked in a third; then Ctrl-C must end the node cleanly.
+# lidar_obstacle_detector in one process, simulated scans and TF from lidar_scan_player in a
+# second, its outputs checked in a third and recorded by lidar_bag_recorder in a fourth; then
+# Ctrl-C must end the node and the recorder cleanly, and the recording must hold the scans and
+# the node's obstacles.
 #
-#   run_check.sh NODE PUBLISHER CHECKER PARAMS_FILE SCENARIO
+#   run_check.sh NODE PLAYER CHECKER PARAMS_FILE SCENARIO RECORDER
 set -u
-node=$1 publisher=$2 checker=$3 params=$4 scenario=$5
+node=$1 publisher=$2 checker=$3 params=$4 scenario=$5 recorder=$6
 frames=${CHECK_FRAMES:-60}
 min_frames=${CHECK_MIN_FRAMES:-20}
 logs=$(mktemp -d)
@@ -16,12 +18,15 @@ cleanup() {
 trap cleanup EXIT
 
 show_logs() {
-  for name in node publisher checker; do
+  for name in node publisher checker recorder; do
     echo "---- $name (last 40 lines)"
     tail -n 40 "$logs/$name.log"
   done
 }
 
+"$recorder" "$logs/run.mcap" --node-params "$params" >"$logs/recorder.log" 2>&1 &
+recorder_pid=$!
+pids+=("$recorder_pid")
 "$checker" "$scenario" "$frames" "$min_frames" 120 >"$logs/checker.log" 2>&1 &
 checker_pid=$!
 pids+=("$checker_pid")
@@ -30,7 +35,8 @@ pids+=("$checker_pid")
   -p vir_cam_0.horizontal_end_pos:=45.0 -p get_tf_duration:=0.5 >"$logs/node.log" 2>&1 &
 node_pid=$!
 pids+=("$node_pid")
-"$publisher" "$scenario" "$frames" 10 >"$logs/publisher.log" 2>&1 &
+"$publisher" --scenario "$scenario" --frames "$frames" --rate 1 --wait-for-subscriber 60 \
+  >"$logs/publisher.log" 2>&1 &
 publisher_pid=$!
 pids+=("$publisher_pid")
 
@@ -48,9 +54,38 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 wait "$publisher_pid" 2>/dev/null
+kill -INT "$recorder_pid" 2>/dev/null
+recorder_status=124
+for _ in $(seq 100); do
+  if ! kill -0 "$recorder_pid" 2>/dev/null; then
+    wait "$recorder_pid"
+    recorder_status=$?
+    break
+  fi
+  sleep 0.1
+done
 
 cat "$logs/checker.log"
+cat "$logs/recorder.log"
 status=0
+if [ "$recorder_status" -ne 0 ]; then
+  echo "FAILED: lidar_bag_recorder exited with $recorder_status after SIGINT (124: still running)"
+  status=1
+fi
+# The recorder's closing lines: "  <count>  <topic>" per topic.
+recorded() { awk -v topic="$1" '$2 == topic { print $1 }' "$logs/recorder.log"; }
+for topic in /cloud_registered_body /livox/virtual_camera0_semantic_dynamic_obstacles \
+  /livox/virtual_camera0_semantic_static_obstacles; do
+  count=$(recorded "$topic")
+  if [ -z "$count" ] || [ "$count" -lt "$min_frames" ]; then
+    echo "FAILED: the recording holds ${count:-no} messages on $topic, expected $min_frames or more"
+    status=1
+  fi
+done
+if [ -z "$(recorded /tf_static)" ] || [ "$(recorded /tf_static)" -lt 1 ]; then
+  echo "FAILED: the recording holds no lidar mount on /tf_static"
+  status=1
+fi
 if [ "$checker_status" -ne 0 ]; then
   echo "FAILED: the output checker exited with $checker_status"
   status=1
@@ -66,6 +101,7 @@ fi
 if [ "$status" -ne 0 ]; then
   show_logs
 else
-  echo "lidar_obstacle_detector ended with status 0 and \"node finishied\" after SIGINT"
+  echo "lidar_obstacle_detector ended with status 0 and \"node finishied\" after SIGINT;" \
+    "the recording holds the scans and the node's obstacles"
 fi
 exit "$status"
