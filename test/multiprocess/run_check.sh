@@ -45,7 +45,8 @@ checker_status=$?
 kill -INT "$publisher_pid" 2>/dev/null
 kill -INT "$node_pid" 2>/dev/null
 node_status=124
-for _ in $(seq 100); do
+# A loaded machine can take a while to tear a DDS participant down; 30 s is ample otherwise.
+for _ in $(seq 300); do
   if ! kill -0 "$node_pid" 2>/dev/null; then
     wait "$node_pid"
     node_status=$?
@@ -53,6 +54,10 @@ for _ in $(seq 100); do
   fi
   sleep 0.1
 done
+if [ "$node_status" -eq 124 ] && command -v gdb >/dev/null; then
+  echo "---- lidar_obstacle_detector still running 30 s after SIGINT; its threads:"
+  gdb -p "$node_pid" -batch -ex "thread apply all bt 12" 2>/dev/null | grep -E "^Thread|^#" | head -n 150
+fi
 wait "$publisher_pid" 2>/dev/null
 kill -INT "$recorder_pid" 2>/dev/null
 recorder_status=124
