@@ -32,6 +32,7 @@
 #include "logger.hpp"
 #include "scan_player/scan_player.hpp"
 #include "scan_player/source_options.hpp"
+#include "tool_cli/command_line.hpp"
 #include "topic_recorder/mcap_recorder.hpp"
 
 namespace {
@@ -90,12 +91,7 @@ DemoOptions parseOptions(std::vector<std::string> args) {
   options.source = scan_player::takeSourceOptions(args);
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) {
-        throw std::invalid_argument(arg + " needs a value");
-      }
-      return args[++i];
-    };
+    auto value = [&] { return tool_cli::nextValue(args, i); };
     if (arg == "--out") {
       options.out_dir = value();
     } else if (arg == "--params") {
@@ -109,16 +105,7 @@ DemoOptions parseOptions(std::vector<std::string> args) {
       }
       options.post_fusion = text == "on" ? 1 : 0;
     } else if (arg == "--rate") {
-      const std::string text = value();
-      std::size_t used = 0;
-      try {
-        options.rate = std::stod(text, &used);
-      } catch (const std::exception&) {
-        used = 0;
-      }
-      if (used != text.size() || !(options.rate > 0.0) || options.rate > 100.0) {
-        throw std::invalid_argument("--rate " + text + ": expected a number above 0, at most 100");
-      }
+      options.rate = tool_cli::parseNumber(arg, value(), 1e-3, 100.0);
     } else if (arg == "--pictures") {
       const std::string text = value();
       if (text.empty() || text.size() > 3 ||
@@ -465,16 +452,11 @@ int runDemo(const DemoOptions& options, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv, argv + argc);
-  for (const auto& arg : args) {
-    if (arg == "--ros-args") {
-      break;
-    }
-    if (arg == "--help" || arg == "-h") {
-      printUsage();
-      return 0;
-    }
+  if (tool_cli::helpRequested(argc, argv)) {
+    printUsage();
+    return 0;
   }
+  const std::vector<std::string> args(argv, argv + argc);
   // The node's per-frame log lines go to its log file, not the terminal (see routeNodeLog).
   setenv("SPDLOG_STDOUT", "false", 0);
   setenv("SPDLOG_SYSTEMD", "false", 0);

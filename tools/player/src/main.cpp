@@ -13,6 +13,7 @@
 
 #include "scan_player/scan_player.hpp"
 #include "scan_player/source_options.hpp"
+#include "tool_cli/command_line.hpp"
 
 namespace {
 
@@ -32,32 +33,14 @@ void printUsage() {
       scan_player::sourceOptionsHelp());
 }
 
-double parseRate(const std::string& text) {
-  std::size_t used = 0;
-  double rate = -1.0;
-  try {
-    rate = std::stod(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used != text.size() || !(rate >= 0.0) || rate > 1000.0) {
-    throw std::invalid_argument("--rate " + text + ": expected a number from 0 to 1000");
-  }
-  return rate;
-}
-
-int run(std::vector<std::string> args) {
+int run(const std::vector<std::string>& ros_free_args) {
+  std::vector<std::string> args = ros_free_args;
   scan_player::SourceOptions source_options = scan_player::takeSourceOptions(args);
   scan_player::PlayerOptions options;
   double wait_for_subscriber_s = 0.0;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) {
-        throw std::invalid_argument(arg + " needs a value");
-      }
-      return args[++i];
-    };
+    auto value = [&] { return tool_cli::nextValue(args, i); };
     if (arg == "--topic") {
       options.scan_topic = value();
     } else if (arg == "--topic-type") {
@@ -67,11 +50,11 @@ int run(std::vector<std::string> args) {
       }
       options.topic_type = std::stoi(text);
     } else if (arg == "--rate") {
-      options.rate = parseRate(value());
+      options.rate = tool_cli::parseNumber(arg, value(), 0.0, 1000.0);
     } else if (arg == "--step") {
       options.step = true;
     } else if (arg == "--wait-for-subscriber") {
-      wait_for_subscriber_s = parseRate(value());
+      wait_for_subscriber_s = tool_cli::parseNumber(arg, value(), 0.0, 1000.0);
     } else {
       throw std::invalid_argument("unknown option " + arg + " (see --help)");
     }
@@ -118,19 +101,9 @@ int run(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc && std::strcmp(argv[i], "--ros-args") != 0; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      printUsage();
-      return 0;
-    }
+  if (tool_cli::helpRequested(argc, argv)) {
+    printUsage();
+    return 0;
   }
-  int status = 1;
-  try {
-    rclcpp::init(argc, argv);
-    status = run(rclcpp::remove_ros_arguments(argc, argv));
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "lidar_scan_player: %s\n", error.what());
-  }
-  rclcpp::shutdown();
-  return status;
+  return tool_cli::runRosTool("lidar_scan_player", argc, argv, run);
 }

@@ -9,6 +9,7 @@
 #include <ament_index_cpp/get_package_share_directory.hpp>
 
 #include "scan_player/simulator_source.hpp"
+#include "tool_cli/command_line.hpp"
 #include "velodyne/mrpt_dataset.hpp"
 
 namespace scan_player {
@@ -82,12 +83,7 @@ SourceOptions takeSourceOptions(std::vector<std::string>& args) {
   int sources = 0;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) {
-        throw std::invalid_argument(arg + " needs a value");
-      }
-      return args[++i];
-    };
+    auto value = [&] { return tool_cli::nextValue(args, i); };
     auto source = [&](SourceOptions::Kind kind) {
       ++sources;
       options.kind = kind;

@@ -12,6 +12,7 @@
 #include <ament_index_cpp/get_package_share_directory.hpp>
 #include <rclcpp/rclcpp.hpp>
 
+#include "tool_cli/command_line.hpp"
 #include "topic_recorder/mcap_recorder.hpp"
 #include "topic_recorder/node_topics.hpp"
 
@@ -43,12 +44,7 @@ int run(const std::vector<std::string>& args) {
   double duration_s = 0.0;
   for (std::size_t i = 2; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) {
-        throw std::invalid_argument(arg + " needs a value");
-      }
-      return args[++i];
-    };
+    auto value = [&] { return tool_cli::nextValue(args, i); };
     if (arg == "--topic") {
       const std::string spec = value();
       const auto colon = spec.find(':');
@@ -59,16 +55,7 @@ int run(const std::vector<std::string>& args) {
     } else if (arg == "--node-params") {
       node_params = value();
     } else if (arg == "--duration") {
-      const std::string text = value();
-      std::size_t used = 0;
-      try {
-        duration_s = std::stod(text, &used);
-      } catch (const std::exception&) {
-        used = 0;
-      }
-      if (used != text.size() || !(duration_s > 0.0)) {
-        throw std::invalid_argument("--duration " + text + ": expected seconds > 0");
-      }
+      duration_s = tool_cli::parseNumber(arg, value(), 1e-3, 1e9);
     } else {
       throw std::invalid_argument("unknown option " + arg + " (see --help)");
     }
@@ -112,19 +99,9 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc && std::strcmp(argv[i], "--ros-args") != 0; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      printUsage();
-      return 0;
-    }
+  if (tool_cli::helpRequested(argc, argv)) {
+    printUsage();
+    return 0;
   }
-  int status = 1;
-  try {
-    rclcpp::init(argc, argv);
-    status = run(rclcpp::remove_ros_arguments(argc, argv));
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "lidar_bag_recorder: %s\n", error.what());
-  }
-  rclcpp::shutdown();
-  return status;
+  return tool_cli::runRosTool("lidar_bag_recorder", argc, argv, run);
 }
