@@ -1,5 +1,5 @@
-# Shared body of the message packages below: generates the C and C++ message types and their
-# type supports for every msg/*.msg file.
+# Shared body of the message packages below: generates the C and C++ message and service types
+# and their type supports for every msg/*.msg and srv/*.srv file.
 #
 # On a ROS 2 installation rosidl_default_generators brings every type support the middleware
 # needs (the typesupport dispatch libraries included); Debian's rosidl tooling has only the
@@ -23,7 +23,7 @@ macro(interface_package)
     find_package(${_dep} REQUIRED)
   endforeach()
   file(GLOB _ip_msgs RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" CONFIGURE_DEPENDS
-       "${CMAKE_CURRENT_SOURCE_DIR}/msg/*.msg")
+       "${CMAKE_CURRENT_SOURCE_DIR}/msg/*.msg" "${CMAKE_CURRENT_SOURCE_DIR}/srv/*.srv")
   list(SORT _ip_msgs)
   if(_ip_DEPENDENCIES)
     rosidl_generate_interfaces(${PROJECT_NAME} ${_ip_msgs} DEPENDENCIES ${_ip_DEPENDENCIES})

@@ -37,16 +37,18 @@ function hasDataField(text) {
   return fieldLines(text).length > 0;
 }
 
-// The .msg text of a type and of everything it uses, in the layout ROS 2 bags store.
+// The .msg text of a type and of everything it uses, in the layout ROS 2 bags store. A service's
+// request or response ("pkg/srv/Type_Request") is read from the .msg file rosidl installs for it
+// beside the .srv; the types it uses are messages.
 function definitionText(fullName) {
-  const [pkg, , type] = fullName.split("/");
+  const [pkg, folder, type] = fullName.split("/");
   const order = [];
   const seen = new Set();
-  const visit = (p, t) => {
+  const visit = (p, t, dir = "msg") => {
     const key = `${p}/${t}`;
     if (seen.has(key)) return;
     seen.add(key);
-    let text = readFileSync(join(shareDir, p, "msg", `${t}.msg`), "utf8");
+    let text = readFileSync(join(shareDir, p, dir, `${t}.msg`), "utf8");
     if (!hasDataField(text)) {
       // A message of constants only gets this member from ROS 2's conversion to IDL.
       text += "\nuint8 structure_needs_at_least_one_member\n";
@@ -60,7 +62,7 @@ function definitionText(fullName) {
       else visit(parts[0], parts[parts.length - 1]);
     }
   };
-  visit(pkg, type);
+  visit(pkg, type, folder);
   const sep = "=".repeat(80);
   return order
     .map(([key, text], i) => (i === 0 ? text : `${sep}\nMSG: ${key}\n${text}`))
