@@ -1,5 +1,6 @@
 #include "ros2_core/topic_graph.hpp"
 
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,7 @@ TopicGraph::EndpointId TopicGraph::add_publisher(const TopicEndpoint& endpoint) 
     transport = transport_;
   }
   if (transport != nullptr) {
-    transport->publisher_added(endpoint);
+    transport->publisher_added(id, endpoint);
   }
   return id;
 }
@@ -80,19 +81,61 @@ TopicGraph::EndpointId TopicGraph::add_subscription(const TopicEndpoint& endpoin
     transport = transport_;
   }
   if (transport != nullptr) {
-    transport->subscription_added(endpoint);
+    transport->subscription_added(id, endpoint, sink);
   }
   return id;
 }
 
 void TopicGraph::remove_publisher(EndpointId id) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  publishers_.erase(id);
+  std::shared_ptr<Transport> transport;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    publishers_.erase(id);
+    transport = transport_;
+  }
+  if (transport != nullptr) {
+    transport->publisher_removed(id);
+  }
 }
 
 void TopicGraph::remove_subscription(EndpointId id) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  subscriptions_.erase(id);
+  std::shared_ptr<Transport> transport;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    subscriptions_.erase(id);
+    transport = transport_;
+  }
+  if (transport != nullptr) {
+    transport->subscription_removed(id);
+  }
+}
+
+void TopicGraph::add_node(const std::string& node_namespace, const std::string& node_name) {
+  std::shared_ptr<Transport> transport;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    nodes_.emplace(node_namespace, node_name);
+    transport = transport_;
+  }
+  if (transport != nullptr) {
+    transport->node_added(node_namespace, node_name);
+  }
+}
+
+void TopicGraph::remove_node(const std::string& node_namespace, const std::string& node_name) {
+  std::shared_ptr<Transport> transport;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = nodes_.find({node_namespace, node_name});
+    if (it == nodes_.end()) {
+      return;
+    }
+    nodes_.erase(it);
+    transport = transport_;
+  }
+  if (transport != nullptr) {
+    transport->node_removed(node_namespace, node_name);
+  }
 }
 
 bool TopicGraph::publish(EndpointId id, const std::shared_ptr<const void>& message) {
@@ -125,56 +168,79 @@ bool TopicGraph::publish(EndpointId id, const std::shared_ptr<const void>& messa
     sink->deliver(message);
   }
   if (transport != nullptr) {
-    return transport->publish(endpoint, message);
+    return transport->publish(id, message);
   }
   return true;
 }
 
-void TopicGraph::deliver_from_transport(const std::string& topic, const std::string& type,
-                                        const std::shared_ptr<const void>& message) {
-  std::vector<std::shared_ptr<MessageSink>> receivers;
+std::size_t TopicGraph::subscription_count(EndpointId publisher) const {
+  std::size_t count = 0;
+  std::shared_ptr<Transport> transport;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& entry : subscriptions_) {
-      if (entry.second.endpoint.topic == topic && entry.second.endpoint.type == type) {
-        receivers.push_back(entry.second.sink);
-      }
+    auto it = publishers_.find(publisher);
+    if (it == publishers_.end()) {
+      return 0;
     }
+    for (const auto& entry : subscriptions_) {
+      count += matches(it->second.endpoint, entry.second.endpoint) ? 1 : 0;
+    }
+    transport = transport_;
   }
-  for (const auto& sink : receivers) {
-    sink->deliver(message);
-  }
-}
-
-std::size_t TopicGraph::subscription_count(EndpointId publisher) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = publishers_.find(publisher);
-  if (it == publishers_.end()) {
-    return 0;
-  }
-  std::size_t count = 0;
-  for (const auto& entry : subscriptions_) {
-    count += matches(it->second.endpoint, entry.second.endpoint) ? 1 : 0;
-  }
-  return count;
+  return count + (transport != nullptr ? transport->remote_subscription_count(publisher) : 0);
 }
 
 std::size_t TopicGraph::publisher_count(EndpointId subscription) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = subscriptions_.find(subscription);
-  if (it == subscriptions_.end()) {
-    return 0;
-  }
   std::size_t count = 0;
-  for (const auto& entry : publishers_) {
-    count += matches(entry.second.endpoint, it->second.endpoint) ? 1 : 0;
+  std::shared_ptr<Transport> transport;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = subscriptions_.find(subscription);
+    if (it == subscriptions_.end()) {
+      return 0;
+    }
+    for (const auto& entry : publishers_) {
+      count += matches(entry.second.endpoint, it->second.endpoint) ? 1 : 0;
+    }
+    transport = transport_;
   }
-  return count;
+  return count + (transport != nullptr ? transport->remote_publisher_count(subscription) : 0);
 }
 
 void TopicGraph::set_transport(std::shared_ptr<Transport> transport) {
+  std::vector<std::pair<std::string, std::string>> nodes;
+  std::vector<std::pair<EndpointId, TopicEndpoint>> publishers;
+  std::vector<std::tuple<EndpointId, TopicEndpoint, std::shared_ptr<MessageSink>>> subscriptions;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    transport_ = transport;
+    if (transport == nullptr) {
+      return;
+    }
+    nodes.assign(nodes_.begin(), nodes_.end());
+    for (const auto& entry : publishers_) {
+      publishers.emplace_back(entry.first, entry.second.endpoint);
+    }
+    for (const auto& entry : subscriptions_) {
+      subscriptions.emplace_back(entry.first, entry.second.endpoint, entry.second.sink);
+    }
+  }
+  // An endpoint added meanwhile may be announced twice; transports ignore a known id.
+  for (const auto& node : nodes) {
+    transport->node_added(node.first, node.second);
+  }
+  for (const auto& publisher : publishers) {
+    transport->publisher_added(publisher.first, publisher.second);
+  }
+  for (const auto& subscription : subscriptions) {
+    transport->subscription_added(std::get<0>(subscription), std::get<1>(subscription),
+                                  std::get<2>(subscription));
+  }
+}
+
+std::shared_ptr<Transport> TopicGraph::transport() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  transport_ = std::move(transport);
+  return transport_;
 }
 
 }  // namespace ros2_core

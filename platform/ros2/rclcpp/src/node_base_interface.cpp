@@ -11,6 +11,11 @@ NodeBaseInterface::NodeBaseInterface(const std::string& node_name, const std::st
       context_(std::move(context)),
       default_group_(std::make_shared<CallbackGroup>(CallbackGroupType::MutuallyExclusive, true)) {
   groups_.push_back(default_group_);
+  context_->get_topic_graph()->add_node(namespace_, name_);
+}
+
+NodeBaseInterface::~NodeBaseInterface() {
+  context_->get_topic_graph()->remove_node(namespace_, name_);
 }
 
 CallbackGroup::SharedPtr NodeBaseInterface::create_callback_group(

@@ -26,7 +26,7 @@ class NodeBaseInterface {
 
   NodeBaseInterface(const std::string& node_name, const std::string& namespace_,
                     Context::SharedPtr context);
-  virtual ~NodeBaseInterface() = default;
+  virtual ~NodeBaseInterface();
 
   const char* get_name() const { return name_.c_str(); }
   const char* get_namespace() const { return namespace_.c_str(); }
