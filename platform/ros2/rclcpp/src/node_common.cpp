@@ -99,6 +99,34 @@ std::string expand_topic(const std::string& topic, const std::string& node_name,
   return expanded;
 }
 
+// Expands `name` in the node's namespace, then applies the first matching remapping rule of
+// the node's own arguments, else of the process-wide ones (`global` may be null).
+std::string resolve_name(const std::string& name, const std::string& node_name,
+                         const std::string& ns, const RosArguments& local,
+                         const RosArguments* global, bool only_expand) {
+  const std::string expanded = expand_topic(name, node_name, ns);
+  if (only_expand) {
+    return expanded;
+  }
+  for (const RosArguments* source : {&local, global}) {
+    if (source == nullptr) {
+      continue;
+    }
+    for (const auto& rule : source->remaps) {
+      if (rule.from == "__node" || rule.from == "__ns") {
+        continue;
+      }
+      if (!rule.node_name.empty() && rule.node_name != node_name) {
+        continue;
+      }
+      if (expand_topic(rule.from, node_name, ns) == expanded) {
+        return expand_topic(rule.to, node_name, ns);
+      }
+    }
+  }
+  return expanded;
+}
+
 std::string logger_name_for(const std::string& fqn) {
   std::string name = fqn.substr(1);
   for (char& c : name) {
@@ -147,34 +175,28 @@ NodeCommon::NodeCommon(const std::string& node_name, const std::string& namespac
                                   options.parameter_overrides(), &local_arguments_, global),
       options.automatically_declare_parameters_from_overrides(),
       options.allow_undeclared_parameters());
+  // The resolver owns what it reads, so that the interface may outlive this object.
+  node_services_ = std::make_shared<node_interfaces::NodeServicesInterface>(
+      node_base_.get(),
+      [name, ns, local = local_arguments_, context, use_global = options.use_global_arguments()](
+          const std::string& service_name, bool only_expand) {
+        return resolve_name(service_name, name, ns, local,
+                            use_global ? &context->get_global_arguments() : nullptr, only_expand);
+      });
+  if (options.start_parameter_services()) {
+    parameter_service_ = std::make_shared<rclcpp::ParameterService>(
+        node_base_, node_services_, node_parameters_.get(), rmw_qos_profile_parameters);
+  }
 }
 
 NodeCommon::~NodeCommon() = default;
 
 std::string NodeCommon::resolve_topic_name(const std::string& topic) const {
-  const std::string name = node_base_->get_name();
-  const std::string ns = node_base_->get_namespace();
-  const std::string expanded = expand_topic(topic, name, ns);
   const RosArguments* global = options_.use_global_arguments()
                                    ? &node_base_->get_context()->get_global_arguments()
                                    : nullptr;
-  for (const RosArguments* source : {static_cast<const RosArguments*>(&local_arguments_), global}) {
-    if (source == nullptr) {
-      continue;
-    }
-    for (const auto& rule : source->remaps) {
-      if (rule.from == "__node" || rule.from == "__ns") {
-        continue;
-      }
-      if (!rule.node_name.empty() && rule.node_name != name) {
-        continue;
-      }
-      if (expand_topic(rule.from, name, ns) == expanded) {
-        return expand_topic(rule.to, name, ns);
-      }
-    }
-  }
-  return expanded;
+  return resolve_name(topic, node_base_->get_name(), node_base_->get_namespace(), local_arguments_,
+                      global, false);
 }
 
 CallbackGroup::SharedPtr NodeCommon::group_or_default(const CallbackGroup::SharedPtr& group) const {

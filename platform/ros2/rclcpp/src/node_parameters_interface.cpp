@@ -1,5 +1,7 @@
 #include "rclcpp/node_interfaces/node_parameters_interface.hpp"
 
+#include <algorithm>
+
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/logging.hpp"
 
@@ -134,6 +136,83 @@ std::vector<rclcpp::Parameter> NodeParametersInterface::get_parameters(
   std::vector<rclcpp::Parameter> result;
   for (const auto& name : names) {
     result.push_back(get_parameter(name));
+  }
+  return result;
+}
+
+std::vector<rcl_interfaces::msg::ParameterDescriptor> NodeParametersInterface::describe_parameters(
+    const std::vector<std::string>& names) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::vector<rcl_interfaces::msg::ParameterDescriptor> result;
+  result.reserve(names.size());
+  for (const auto& name : names) {
+    auto it = parameters_.find(name);
+    if (it != parameters_.end()) {
+      result.push_back(it->second.descriptor);
+    } else if (allow_undeclared_) {
+      rcl_interfaces::msg::ParameterDescriptor descriptor;
+      descriptor.name = name;
+      result.push_back(descriptor);
+    } else {
+      throw exceptions::ParameterNotDeclaredException(name);
+    }
+  }
+  return result;
+}
+
+std::vector<uint8_t> NodeParametersInterface::get_parameter_types(
+    const std::vector<std::string>& names) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::vector<uint8_t> result;
+  result.reserve(names.size());
+  for (const auto& name : names) {
+    auto it = parameters_.find(name);
+    if (it != parameters_.end()) {
+      result.push_back(it->second.value.get_type());
+    } else if (allow_undeclared_) {
+      result.push_back(PARAMETER_NOT_SET);
+    } else {
+      throw exceptions::ParameterNotDeclaredException(name);
+    }
+  }
+  return result;
+}
+
+rcl_interfaces::msg::ListParametersResult NodeParametersInterface::list_parameters(
+    const std::vector<std::string>& prefixes, uint64_t depth) const {
+  const char separator = '.';
+  // Whether `suffix`, the part of a name below where listing starts, lies within `depth`.
+  const auto within_depth = [depth, separator](const std::string& suffix) {
+    return depth == 0 ||
+           static_cast<uint64_t>(std::count(suffix.begin(), suffix.end(), separator)) < depth;
+  };
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  rcl_interfaces::msg::ListParametersResult result;
+  for (const auto& entry : parameters_) {
+    const std::string& name = entry.first;
+    bool listed = prefixes.empty() && within_depth(name);
+    for (const auto& prefix : prefixes) {
+      if (listed) {
+        break;
+      }
+      if (name == prefix) {
+        listed = true;
+      } else if (name.compare(0, prefix.size() + 1, prefix + separator) == 0) {
+        listed = within_depth(name.substr(prefix.size()));
+      }
+    }
+    if (!listed) {
+      continue;
+    }
+    result.names.push_back(name);
+    const std::size_t last = name.rfind(separator);
+    if (last != std::string::npos) {
+      const std::string name_prefix = name.substr(0, last);
+      if (std::find(result.prefixes.begin(), result.prefixes.end(), name_prefix) ==
+          result.prefixes.end()) {
+        result.prefixes.push_back(name_prefix);
+      }
+    }
   }
   return result;
 }

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "lifecycle_services.hpp"
+
 #include "rclcpp/logging.hpp"
 
 namespace rclcpp_lifecycle {
@@ -121,7 +123,9 @@ LifecycleNode::LifecycleNode(const std::string& node_name, const std::string& na
     : rclcpp::detail::NodeCommon(node_name, namespace_, options),
       current_state_(StateMsg::PRIMARY_STATE_UNCONFIGURED,
                      state_label(StateMsg::PRIMARY_STATE_UNCONFIGURED)) {
-  (void)enable_communication_interface;
+  if (enable_communication_interface) {
+    services_ = std::make_unique<detail::LifecycleServices>(*this);
+  }
 }
 
 LifecycleNode::~LifecycleNode() = default;
@@ -149,7 +153,8 @@ std::vector<rclcpp_lifecycle::Transition> LifecycleNode::get_available_transitio
   std::vector<rclcpp_lifecycle::Transition> transitions;
   for (const auto& rule : kTransitions) {
     if (rule.start == current_state_.id()) {
-      transitions.emplace_back(rule.id, rule.label);
+      transitions.emplace_back(rule.id, rule.label, State(rule.start, state_label(rule.start)),
+                               State(rule.transition_state, state_label(rule.transition_state)));
     }
   }
   return transitions;

@@ -1,4 +1,5 @@
-// The process-level state behind rclcpp::init/ok/shutdown, and the owner of the topic graph.
+// The process-level state behind rclcpp::init/ok/shutdown, and the owner of the topic and service
+// graphs.
 #pragma once
 
 #include <chrono>
@@ -13,6 +14,7 @@
 
 #include "rclcpp/detail/ros_arguments.hpp"
 #include "rclcpp/init_options.hpp"
+#include "ros2_core/service_graph.hpp"
 #include "ros2_core/topic_graph.hpp"
 
 namespace rclcpp {
@@ -60,6 +62,7 @@ class Context : public std::enable_shared_from_this<Context> {
   const detail::RosArguments& get_global_arguments() const;
   const std::vector<std::string>& get_unparsed_ros_arguments() const;
   std::shared_ptr<ros2_core::TopicGraph> get_topic_graph() const { return graph_; }
+  std::shared_ptr<ros2_core::ServiceGraph> get_service_graph() const { return service_graph_; }
 
  private:
   mutable std::mutex mutex_;
@@ -71,6 +74,8 @@ class Context : public std::enable_shared_from_this<Context> {
   std::uint64_t next_callback_id_{1};                                  // guarded by mutex_
   std::map<std::uint64_t, OnShutdownCallback> on_shutdown_callbacks_;  // guarded by mutex_
   const std::shared_ptr<ros2_core::TopicGraph> graph_;
+  const std::shared_ptr<ros2_core::ServiceGraph> service_graph_ =
+      std::make_shared<ros2_core::ServiceGraph>();
 };
 
 // Every context alive in the process (the signal handler shuts them down).

@@ -1,17 +1,21 @@
 // Executors: run the callbacks of nodes and callback groups.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <exception>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "rclcpp/callback_group.hpp"
 #include "rclcpp/context.hpp"
 #include "rclcpp/executable.hpp"
 #include "rclcpp/executor_options.hpp"
+#include "rclcpp/future_return_code.hpp"
 #include "rclcpp/node_interfaces/node_base_interface.hpp"
 #include "ros2_core/guard_condition.hpp"
 
@@ -64,6 +68,44 @@ class Executor {
   void spin_all(std::chrono::nanoseconds max_duration);
   // Waits up to `timeout` (negative: forever) for one unit of work and runs it.
   void spin_once(std::chrono::nanoseconds timeout = std::chrono::nanoseconds(-1));
+  // Runs ready work until `future` completes (SUCCESS), `timeout` passes (TIMEOUT; negative:
+  // no limit) or the executor is cancelled or its context shut down (INTERRUPTED). Throws
+  // std::runtime_error when already spinning.
+  template <typename FutureT, typename TimeRepT = int64_t, typename TimeT = std::milli>
+  FutureReturnCode spin_until_future_complete(
+      const FutureT& future,
+      std::chrono::duration<TimeRepT, TimeT> timeout = std::chrono::duration<TimeRepT, TimeT>(-1)) {
+    if (future.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+      return FutureReturnCode::SUCCESS;
+    }
+    const auto timeout_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout);
+    const auto end_time = std::chrono::steady_clock::now() + timeout_ns;
+    if (spinning.exchange(true)) {
+      throw std::runtime_error("spin_until_future_complete() called while already spinning");
+    }
+    SpinningReset reset(spinning);
+    while (spinning.load() && context_ok()) {
+      std::chrono::nanoseconds wait = std::chrono::nanoseconds(-1);
+      if (timeout_ns >= std::chrono::nanoseconds(0)) {
+        wait = std::max(std::chrono::nanoseconds(0),
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            end_time - std::chrono::steady_clock::now()));
+      }
+      AnyExecutable any;
+      if (get_next_executable(any, wait)) {
+        execute_any_executable(any);
+      }
+      if (future.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        return FutureReturnCode::SUCCESS;
+      }
+      if (timeout_ns >= std::chrono::nanoseconds(0) &&
+          std::chrono::steady_clock::now() >= end_time) {
+        return FutureReturnCode::TIMEOUT;
+      }
+    }
+    return FutureReturnCode::INTERRUPTED;
+  }
+
   // Makes spin return soon; callbacks already running finish.
   void cancel();
   bool is_spinning() const { return spinning.load(); }
@@ -78,6 +120,18 @@ class Executor {
   bool context_ok() const { return context_->is_valid(); }
 
   std::atomic_bool spinning{false};
+
+  // Clears `spinning` however a spin call ends.
+  class SpinningReset {
+   public:
+    explicit SpinningReset(std::atomic_bool& flag) : flag_(flag) {}
+    ~SpinningReset() { flag_.store(false); }
+    SpinningReset(const SpinningReset&) = delete;
+    SpinningReset& operator=(const SpinningReset&) = delete;
+
+   private:
+    std::atomic_bool& flag_;
+  };
 
  private:
   bool claim_ready(AnyExecutable& any_executable,

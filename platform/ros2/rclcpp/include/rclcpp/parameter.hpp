@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include <rcl_interfaces/msg/parameter.hpp>
+
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/parameter_value.hpp"
 
@@ -20,6 +22,16 @@ class Parameter {
   Parameter(const std::string& name, const ParameterValue& value) : name_(name), value_(value) {}
   template <typename ValueTypeT>
   Parameter(const std::string& name, ValueTypeT value) : Parameter(name, ParameterValue(value)) {}
+
+  static Parameter from_parameter_msg(const rcl_interfaces::msg::Parameter& parameter) {
+    return Parameter(parameter.name, ParameterValue(parameter.value));
+  }
+  rcl_interfaces::msg::Parameter to_parameter_msg() const {
+    rcl_interfaces::msg::Parameter parameter;
+    parameter.name = name_;
+    parameter.value = value_.to_value_msg();
+    return parameter;
+  }
 
   bool operator==(const Parameter& rhs) const { return name_ == rhs.name_ && value_ == rhs.value_; }
   bool operator!=(const Parameter& rhs) const { return !(*this == rhs); }

@@ -19,14 +19,19 @@
 
 namespace rclcpp_lifecycle {
 
+namespace detail {
+class LifecycleServices;
+}  // namespace detail
+
 // The node API of rclcpp::Node plus the primary states unconfigured, inactive, active and
 // finalized. A transition runs its on_* callback outside the state lock, in the matching
 // transition state; a transition requested from a state that does not offer it is refused
 // with rclcpp_lifecycle's log line and leaves the state alone. An exception thrown by a
 // callback is logged and treated as ERROR: on_error runs, and its success leads back to
 // unconfigured (failure to finalized). The default on_activate/on_deactivate switch every
-// lifecycle publisher of the node. The lifecycle services are not offered (no services
-// exist in this process-local graph).
+// lifecycle publisher of the node. With `enable_communication_interface` the node offers
+// rclcpp_lifecycle's services ("~/change_state", "~/get_state", "~/get_available_states",
+// "~/get_available_transitions").
 class LifecycleNode : public rclcpp::detail::NodeCommon,
                       public node_interfaces::LifecycleNodeInterface,
                       public std::enable_shared_from_this<LifecycleNode> {
@@ -50,9 +55,7 @@ class LifecycleNode : public rclcpp::detail::NodeCommon,
           rclcpp::PublisherOptionsWithAllocator<AllocatorT>()) {
     (void)options;
     auto publisher = std::make_shared<LifecyclePublisher<MessageT, AllocatorT>>(
-        get_node_base_interface()->get_context(),
-        ros2_core::TopicEndpoint{resolve_topic_name(topic_name),
-                                 rosidl_generator_traits::name<MessageT>(), qos.get_profile()},
+        get_node_base_interface()->get_context(), endpoint<MessageT>(topic_name, qos),
         get_logger());
     add_managed_entity(publisher);
     return publisher;
@@ -90,6 +93,7 @@ class LifecycleNode : public rclcpp::detail::NodeCommon,
   void change_state(uint8_t transition_id, CallbackReturn& cb_return_code);
   void set_state(uint8_t id);
 
+  std::unique_ptr<detail::LifecycleServices> services_;
   mutable std::recursive_mutex state_mutex_;
   State current_state_;  // guarded by state_mutex_
   std::mutex entities_mutex_;

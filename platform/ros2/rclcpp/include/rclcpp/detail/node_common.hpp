@@ -7,21 +7,28 @@
 #include <utility>
 #include <vector>
 
+#include <rmw/qos_profiles.h>
 #include <rcl_interfaces/msg/set_parameters_result.hpp>
 #include <rosidl_runtime_cpp/traits.hpp>
+#include <rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp>
 
 #include "rclcpp/callback_group.hpp"
+#include "rclcpp/client.hpp"
 #include "rclcpp/clock.hpp"
 #include "rclcpp/context.hpp"
+#include "rclcpp/create_service.hpp"
 #include "rclcpp/create_timer.hpp"
 #include "rclcpp/logger.hpp"
 #include "rclcpp/node_interfaces/node_base_interface.hpp"
 #include "rclcpp/node_interfaces/node_parameters_interface.hpp"
+#include "rclcpp/node_interfaces/node_services_interface.hpp"
 #include "rclcpp/node_interfaces/node_timers_interface.hpp"
 #include "rclcpp/node_options.hpp"
 #include "rclcpp/parameter.hpp"
+#include "rclcpp/parameter_service.hpp"
 #include "rclcpp/publisher.hpp"
 #include "rclcpp/qos.hpp"
+#include "rclcpp/service.hpp"
 #include "rclcpp/subscription.hpp"
 #include "rclcpp/subscription_options.hpp"
 #include "rclcpp/time.hpp"
@@ -31,7 +38,8 @@ namespace rclcpp {
 namespace detail {
 
 // Everything a node is apart from its lifecycle: name resolution and remapping, callback
-// groups, publishers, subscriptions, timers, parameters, clock and logger. Created once per
+// groups, publishers, subscriptions, services, clients, timers, parameters (with their
+// services unless NodeOptions::start_parameter_services is off), clock and logger. Created once per
 // node; its interfaces are shared with executors and helpers through shared pointers.
 // Thread-safe as far as rclcpp's Node is.
 class NodeCommon {
@@ -86,6 +94,33 @@ class NodeCommon {
         detail::adapt_subscription_callback<MessageT>(std::forward<CallbackT>(callback)));
     group->add_executable(subscription);
     return subscription;
+  }
+
+  // The callback takes (request, response), (request_header, request, response),
+  // (request_header, request) or (service, request_header, request); see AnyServiceCallback.
+  template <typename ServiceT, typename CallbackT>
+  typename rclcpp::Service<ServiceT>::SharedPtr create_service(
+      const std::string& service_name, CallbackT&& callback,
+      const rmw_qos_profile_t& qos_profile = rmw_qos_profile_services_default,
+      rclcpp::CallbackGroup::SharedPtr group = nullptr) {
+    return rclcpp::create_service<ServiceT, CallbackT>(node_base_, node_services_, service_name,
+                                                       std::forward<CallbackT>(callback),
+                                                       qos_profile, group);
+  }
+
+  template <typename ServiceT>
+  typename rclcpp::Client<ServiceT>::SharedPtr create_client(
+      const std::string& service_name,
+      const rmw_qos_profile_t& qos_profile = rmw_qos_profile_services_default,
+      rclcpp::CallbackGroup::SharedPtr group = nullptr) {
+    group = node_services_->group_or_default(group, "client");
+    auto client = std::make_shared<rclcpp::Client<ServiceT>>(
+        node_base_->get_context(),
+        detail::service_endpoint<ServiceT>(node_services_->resolve_service_name(service_name),
+                                           qos_profile),
+        group);
+    node_services_->add_client(client, group);
+    return client;
   }
 
   template <typename DurationRepT, typename DurationT, typename CallbackT>
@@ -182,13 +217,23 @@ class NodeCommon {
   node_interfaces::NodeParametersInterface::SharedPtr get_node_parameters_interface() {
     return node_parameters_;
   }
+  node_interfaces::NodeServicesInterface::SharedPtr get_node_services_interface() {
+    return node_services_;
+  }
 
- private:
+ protected:
   template <typename MessageT>
   ros2_core::TopicEndpoint endpoint(const std::string& topic_name, const rclcpp::QoS& qos) const {
-    return ros2_core::TopicEndpoint{resolve_topic_name(topic_name),
-                                    rosidl_generator_traits::name<MessageT>(), qos.get_profile()};
+    return ros2_core::TopicEndpoint{
+        resolve_topic_name(topic_name),
+        rosidl_generator_traits::name<MessageT>(),
+        qos.get_profile(),
+        rosidl_typesupport_introspection_cpp::get_message_type_support_handle<MessageT>(),
+        node_base_->get_name(),
+        node_base_->get_namespace()};
   }
+
+ private:
   CallbackGroup::SharedPtr group_or_default(const CallbackGroup::SharedPtr& group) const;
 
   const NodeOptions options_;
@@ -196,6 +241,9 @@ class NodeCommon {
   node_interfaces::NodeBaseInterface::SharedPtr node_base_;
   node_interfaces::NodeTimersInterface::SharedPtr node_timers_;
   node_interfaces::NodeParametersInterface::SharedPtr node_parameters_;
+  node_interfaces::NodeServicesInterface::SharedPtr node_services_;
+  // Declared after the parameters it answers from, so that it goes first.
+  std::shared_ptr<rclcpp::ParameterService> parameter_service_;
   rclcpp::Logger logger_;
   rclcpp::Clock::SharedPtr clock_;
 };

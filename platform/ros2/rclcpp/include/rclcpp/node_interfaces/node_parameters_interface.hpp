@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include <rcl_interfaces/msg/list_parameters_result.hpp>
 #include <rcl_interfaces/msg/parameter_descriptor.hpp>
 #include <rcl_interfaces/msg/set_parameters_result.hpp>
 
@@ -60,6 +61,19 @@ class NodeParametersInterface {
   rclcpp::Parameter get_parameter(const std::string& name) const;
   bool get_parameter(const std::string& name, rclcpp::Parameter& parameter) const;
   std::vector<rclcpp::Parameter> get_parameters(const std::vector<std::string>& names) const;
+
+  // One descriptor (type) per name, in order; an undeclared name gets a default descriptor
+  // (PARAMETER_NOT_SET) where undeclared parameters are allowed and throws
+  // ParameterNotDeclaredException otherwise.
+  std::vector<rcl_interfaces::msg::ParameterDescriptor> describe_parameters(
+      const std::vector<std::string>& names) const;
+  std::vector<uint8_t> get_parameter_types(const std::vector<std::string>& names) const;
+  // The declared names equal to or under one of `prefixes` (all names when there is none), and
+  // the prefixes of the names listed. With `depth` > 0 a name below a prefix is listed only
+  // while its part from the prefix on ("a.b.c" from "a": ".b.c") holds fewer than `depth` '.'
+  // separators, the whole name when no prefix is given, as rclcpp counts them.
+  rcl_interfaces::msg::ListParametersResult list_parameters(
+      const std::vector<std::string>& prefixes, uint64_t depth) const;
 
   std::vector<rcl_interfaces::msg::SetParametersResult> set_parameters(
       const std::vector<rclcpp::Parameter>& parameters);
