@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "rclcpp/exceptions/exceptions.hpp"
 #include "rclcpp/logging.hpp"
+#include "ros2_dds/dds_transport.hpp"
 
 namespace rclcpp {
 namespace {
@@ -49,6 +51,19 @@ void Context::init(int argc, char const* const* argv, const InitOptions& init_op
   }
   // Parse before taking the lock: a bad command line leaves the context untouched.
   detail::RosArguments parsed = detail::parse_ros_arguments(arguments);
+  if (is_valid()) {
+    throw ContextAlreadyInitialized();
+  }
+  // Other processes are reached through one DDS participant per context, as rmw does it.
+  std::shared_ptr<ros2_core::Transport> transport;
+  try {
+    transport = std::make_shared<ros2_dds::DdsTransport>(
+        ros2_dds::domain_settings_from_environment(), [](const std::string& error) {
+          RCLCPP_ERROR(rclcpp::get_logger("rmw_dds"), "%s", error.c_str());
+        });
+  } catch (const std::exception& e) {
+    throw exceptions::RCLError("failed to initialize rmw context", e.what());
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (valid_) {
@@ -62,6 +77,7 @@ void Context::init(int argc, char const* const* argv, const InitOptions& init_op
   if (arguments_.log_level) {
     rclcpp::get_logger("rclcpp").set_level(*arguments_.log_level);
   }
+  graph_->set_transport(std::move(transport));
   register_context(shared_from_this());
 }
 
@@ -94,6 +110,8 @@ bool Context::shutdown(const std::string& reason) {
     }
   }
   shutdown_signal_.notify_all();
+  // Leaves the DDS domain: remote peers see this process's endpoints go.
+  graph_->set_transport(nullptr);
   // Called without the lock so that a callback may use the context.
   for (const auto& callback : callbacks) {
     callback();
