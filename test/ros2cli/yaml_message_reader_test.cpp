@@ -123,8 +123,9 @@ TEST(YamlMessageReader, FixedArraysNeedTheirSize) {
 
 TEST(YamlMessageReader, ErrorsNameTheField) {
   using geometry_msgs::msg::TransformStamped;
-  const auto expect = [](const std::string& error, const std::string& part) {
-    EXPECT_NE(error.find(part), std::string::npos) << "'" << error << "' lacks '" << part << "'";
+  const auto expect = [](const std::string& error, const std::string& fragment) {
+    EXPECT_NE(error.find(fragment), std::string::npos)
+        << "'" << error << "' lacks '" << fragment << "'";
   };
   expect(errorOf<TransformStamped>("{header: {frame: map}}"), "header.frame: no such field");
   expect(errorOf<TransformStamped>("{header: {frame: map}}"), "fields: stamp, frame_id");

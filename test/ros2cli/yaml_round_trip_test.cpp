@@ -32,7 +32,7 @@ TEST(YamlRoundTrip, EveryGeneratedTypeReadsBackWhatWasPrinted) {
       ASSERT_EQ(text.substr(text.size() - 4), "---\n");
       text.resize(text.size() - 4);
       if (text == "{}\n") {
-        // A type without fields; rosidl's placeholder member is not part of the text.
+        // A type without fields; rosidl's placeholder member does not appear in the text.
         ASSERT_EQ(type.members->member_count_, 1u) << type.name;
         continue;
       }
@@ -52,7 +52,7 @@ TEST(YamlRoundTrip, EveryGeneratedTypeReadsBackWhatWasPrinted) {
       ++compared;
     }
   }
-  // Most samples must take part, or the check proves little.
+  // Most samples must be compared, or the check proves little.
   EXPECT_GT(compared, static_cast<int>(cdr_test::all_message_types().size()) * 15);
 }
 

@@ -17,7 +17,7 @@ using Vector = std::array<double, 3>;
 
 constexpr double kQuarterTurn = 1.5707963267948966;
 
-// q v q*, written out as v + 2w (u x v) + 2 u x (u x v) with u the vector part.
+// q v q*, written out as v + 2w (u x v) + 2 u x (u x v) with u = (x, y, z).
 Vector rotate(const Quaternion& q, const Vector& v) {
   const Vector u{q.x, q.y, q.z};
   const auto cross = [](const Vector& a, const Vector& b) {

@@ -55,7 +55,7 @@ TEST(TransformArguments, MissingNumbersMeanNoTranslationAndNoRotation) {
   EXPECT_EQ(t.rotation.w, 1.0);
   EXPECT_EQ(t.frame_id, "base_link");
   EXPECT_EQ(t.child_frame_id, "laser");
-  // A partial quaternion keeps w = 1 for the missing part.
+  // A partial quaternion keeps w = 1 when w is not given.
   const TransformArguments z = parse("--qz 1 --frame-id a --child-frame-id b");
   EXPECT_NEAR(z.rotation.z, kHalfRoot, 1e-15);
   EXPECT_NEAR(z.rotation.w, kHalfRoot, 1e-15);
@@ -105,15 +105,15 @@ TEST(TransformArguments, ShapeErrorsAreUsageErrors) {
 }
 
 TEST(TransformArguments, BadValuesAreNotUsageErrors) {
-  const auto expectValueError = [](const std::string& line, const std::string& part) {
+  const auto expectValueError = [](const std::string& line, const std::string& fragment) {
     try {
       parse(line);
       ADD_FAILURE() << "accepted '" << line << "'";
     } catch (const UsageError& error) {
       ADD_FAILURE() << "usage error for '" << line << "': " << error.what();
     } catch (const std::invalid_argument& error) {
-      EXPECT_NE(std::string(error.what()).find(part), std::string::npos)
-          << "'" << error.what() << "' lacks '" << part << "'";
+      EXPECT_NE(std::string(error.what()).find(fragment), std::string::npos)
+          << "'" << error.what() << "' lacks '" << fragment << "'";
     }
   };
   expectValueError("--x abc --frame-id a --child-frame-id b", "--x: 'abc' is not a finite number");

@@ -5,8 +5,8 @@
 
 namespace ros2cli {
 
-// A checked interface name: every part is a non-empty identifier, `type` starts with an upper-case
-// letter (rosidl refuses anything else), `kind` is "msg" or "srv".
+// A checked interface name: package, kind and type are each a non-empty identifier, `type` starts
+// with an upper-case letter (rosidl refuses anything else), `kind` is "msg" or "srv".
 struct InterfaceName {
   std::string package;
   std::string kind;
