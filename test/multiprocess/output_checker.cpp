@@ -30,8 +30,9 @@ using corvanta_protocol::msg::SemanticPointCloud;
 using sensor_msgs::msg::CameraInfo;
 using sensor_msgs::msg::PointCloud2;
 
-// The motion detector needs a few frames of history before its split means anything.
-constexpr uint32_t kWarmUpFrames = 5;
+// The motion detector compares each frame with its history (history_frames: 10 in the shipped
+// dynamic_cloud_detector.yaml); before that history is full its split is not yet meaningful.
+constexpr uint32_t kWarmUpFrames = 10;
 
 int64_t stampNs(const builtin_interfaces::msg::Time& stamp) {
   return static_cast<int64_t>(stamp.sec) * 1000000000LL + stamp.nanosec;

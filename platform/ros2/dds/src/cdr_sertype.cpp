@@ -238,6 +238,9 @@ ddsi_sertype* create_cdr_sertype(const std::string& dds_type_name) {
 ddsi_serdata* make_cdr_serdata(const ddsi_sertype* type, std::vector<std::uint8_t>&& bytes) {
   CdrSerdata* d = new_serdata(type, SDK_DATA);
   d->bytes = std::move(bytes);
+  // DDSI payloads are whole 4-byte words; Cyclone rejects a DATA or DATA_FRAG submessage whose
+  // sample size is not. The zero padding lies after the last field, where readers ignore it.
+  d->bytes.resize((d->bytes.size() + 3) / 4 * 4, 0);
   return d;
 }
 

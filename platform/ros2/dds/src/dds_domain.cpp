@@ -23,14 +23,12 @@ std::map<std::uint32_t, std::weak_ptr<DdsDomain>>& open_domains() {
 }
 
 std::string domain_configuration(const DomainSettings& settings) {
-  std::string config =
-      "<CycloneDDS><Domain><General>"
-      // Point clouds are large: fewer, bigger datagrams cost far less per sample than the
-      // default 1344-byte fragments, and a larger receive buffer rides out bursts.
-      "<MaxMessageSize>65500B</MaxMessageSize><FragmentSize>62000B</FragmentSize>";
+  std::string config = "<CycloneDDS><Domain><General>";
   if (settings.localhost_only) {
     config += "<Interfaces><NetworkInterface address=\"127.0.0.1\"/></Interfaces>";
   }
+  // A point cloud is hundreds of fragments; a receive buffer of several of them rides out the
+  // bursts in which they arrive (the kernel caps the request at net.core.rmem_max).
   config +=
       "</General><Internal><SocketReceiveBufferSize max=\"4MiB\"/></Internal>"
       "</Domain></CycloneDDS>";

@@ -25,8 +25,8 @@ struct CdrSample {
 // sertype registered earlier; until then the caller frees it with ddsi_sertype_unref.
 ddsi_sertype* create_cdr_sertype(const std::string& dds_type_name);
 
-// A serdata of `type` (a sertype made by create_cdr_sertype) holding `bytes`, with one reference
-// for the caller (dds_writecdr consumes it).
+// A serdata of `type` (a sertype made by create_cdr_sertype) holding `bytes`, zero-padded to a
+// multiple of 4 bytes, with one reference for the caller (dds_writecdr consumes it).
 ddsi_serdata* make_cdr_serdata(const ddsi_sertype* type, std::vector<std::uint8_t>&& bytes);
 
 // The bytes of a serdata of our sertype, or nullptr for one of another kind (a key-only sample).
