@@ -106,8 +106,8 @@ TEST(DdsTransport, ReliableMessagesArriveInOrderWithoutLoss) {
   Peer sender("sender");
   Peer receiver("receiver");
   Heard heard;
-  auto sub = receiver.node().create_subscription<Header>(
-      "/chatter", rclcpp::QoS(100), [&](const Header& h) { heard.add(h); });
+  auto sub = receiver.node().create_subscription<Header>("/chatter", rclcpp::QoS(100),
+                                                         [&](const Header& h) { heard.add(h); });
   auto pub = sender.node().create_publisher<Header>("/chatter", rclcpp::QoS(100));
   receiver.spin();
   ASSERT_TRUE(eventually([&] { return pub->get_subscription_count() == 1; }));
@@ -127,8 +127,8 @@ TEST(DdsTransport, KeepLastSubscriptionKeepsTheNewestWhileNotSpun) {
   Peer sender("sender");
   Peer receiver("receiver");
   Heard heard;
-  auto sub = receiver.node().create_subscription<Header>(
-      "/chatter", rclcpp::QoS(3), [&](const Header& h) { heard.add(h); });
+  auto sub = receiver.node().create_subscription<Header>("/chatter", rclcpp::QoS(3),
+                                                         [&](const Header& h) { heard.add(h); });
   auto pub = sender.node().create_publisher<Header>("/chatter", rclcpp::QoS(10));
   ASSERT_TRUE(eventually([&] { return pub->get_subscription_count() == 1; }));
   for (int i = 0; i < 10; ++i) {
@@ -163,9 +163,10 @@ TEST(DdsTransport, IncompatibleQosDoesNotMatch) {
   Peer sender("sender");
   Peer receiver("receiver");
   Heard heard;
-  auto sub = receiver.node().create_subscription<Header>(
-      "/chatter", rclcpp::QoS(10).reliable(), [&](const Header& h) { heard.add(h); });
-  auto best_effort = sender.node().create_publisher<Header>("/chatter", rclcpp::QoS(10).best_effort());
+  auto sub = receiver.node().create_subscription<Header>("/chatter", rclcpp::QoS(10).reliable(),
+                                                         [&](const Header& h) { heard.add(h); });
+  auto best_effort =
+      sender.node().create_publisher<Header>("/chatter", rclcpp::QoS(10).best_effort());
   auto reliable = sender.node().create_publisher<Header>("/chatter", rclcpp::QoS(10));
   receiver.spin();
   ASSERT_TRUE(eventually([&] { return reliable->get_subscription_count() == 1; }));
@@ -180,8 +181,8 @@ TEST(DdsTransport, IncompatibleQosDoesNotMatch) {
 TEST(DdsTransport, APublisherThatVanishesAndReturnsIsHeardAgain) {
   Peer receiver("receiver");
   Heard heard;
-  auto sub = receiver.node().create_subscription<Header>(
-      "/chatter", rclcpp::QoS(10), [&](const Header& h) { heard.add(h); });
+  auto sub = receiver.node().create_subscription<Header>("/chatter", rclcpp::QoS(10),
+                                                         [&](const Header& h) { heard.add(h); });
   receiver.spin();
   {
     Peer sender("sender");
@@ -209,7 +210,8 @@ TEST(DdsTransport, LargePointCloudArrivesIntact) {
         std::lock_guard<std::mutex> lock(mutex);
         clouds.push_back(c);
       });
-  auto pub = sender.node().create_publisher<sensor_msgs::msg::PointCloud2>("/cloud", rclcpp::QoS(5));
+  auto pub =
+      sender.node().create_publisher<sensor_msgs::msg::PointCloud2>("/cloud", rclcpp::QoS(5));
   receiver.spin();
   ASSERT_TRUE(eventually([&] { return pub->get_subscription_count() == 1; }));
   sensor_msgs::msg::PointCloud2 cloud;
@@ -309,8 +311,8 @@ TEST(DdsTransport, MalformedSamplesAreDroppedWithTheTopicNamedAndLaterOnesArrive
 TEST(DdsTransport, NodesAndTheirEndpointsArePublishedForRos2Tools) {
   Peer peer("graph_node");
   auto pub = peer.node().create_publisher<Header>("/announced", rclcpp::QoS(1));
-  auto sub = peer.node().create_subscription<Header>("/listened", rclcpp::QoS(1),
-                                                     [](const Header&) {});
+  auto sub =
+      peer.node().create_subscription<Header>("/listened", rclcpp::QoS(1), [](const Header&) {});
 
   const auto settings = ros2_dds::domain_settings_from_environment();
   const dds_entity_t participant = dds_create_participant(settings.domain_id, nullptr, nullptr);

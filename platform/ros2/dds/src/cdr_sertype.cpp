@@ -60,8 +60,7 @@ ddsi_serdata* serdata_from_ser(const ddsi_sertype* type, ddsi_serdata_kind kind,
 }
 
 ddsi_serdata* serdata_from_ser_iov(const ddsi_sertype* type, ddsi_serdata_kind kind,
-                                   ddsrt_msg_iovlen_t niov, const ddsrt_iovec_t* iov,
-                                   size_t size) {
+                                   ddsrt_msg_iovlen_t niov, const ddsrt_iovec_t* iov, size_t size) {
   CdrSerdata* d = new_serdata(type, kind);
   if (kind != SDK_DATA) {
     return d;
@@ -102,8 +101,7 @@ void serdata_to_ser(const ddsi_serdata* d, size_t off, size_t sz, void* buf) {
   }
 }
 
-ddsi_serdata* serdata_to_ser_ref(const ddsi_serdata* d, size_t off, size_t sz,
-                                 ddsrt_iovec_t* ref) {
+ddsi_serdata* serdata_to_ser_ref(const ddsi_serdata* d, size_t off, size_t sz, ddsrt_iovec_t* ref) {
   const auto& bytes = static_cast<const CdrSerdata*>(d)->bytes;
   off = std::min(off, bytes.size());
   ref->iov_base = const_cast<std::uint8_t*>(bytes.data() + off);
@@ -204,23 +202,42 @@ bool sertype_serialize_into(const ddsi_sertype*, const void* sample, void* dst, 
 }
 
 const ddsi_serdata_ops serdata_ops = {
-    serdata_eqkey,         serdata_size,        serdata_from_ser,          serdata_from_ser_iov,
-    serdata_from_keyhash,  serdata_from_sample, serdata_to_ser,            serdata_to_ser_ref,
-    serdata_to_ser_unref,  serdata_to_sample,   serdata_to_untyped,        serdata_untyped_to_sample,
-    serdata_free,          serdata_print,       serdata_get_keyhash,
+    serdata_eqkey,
+    serdata_size,
+    serdata_from_ser,
+    serdata_from_ser_iov,
+    serdata_from_keyhash,
+    serdata_from_sample,
+    serdata_to_ser,
+    serdata_to_ser_ref,
+    serdata_to_ser_unref,
+    serdata_to_sample,
+    serdata_to_untyped,
+    serdata_untyped_to_sample,
+    serdata_free,
+    serdata_print,
+    serdata_get_keyhash,
 #ifdef DDS_HAS_SHM
-    nullptr,               nullptr,
+    nullptr,
+    nullptr,
 #endif
 };
 
 const ddsi_sertype_ops sertype_ops = {
-    ddsi_sertype_v0,         nullptr,           sertype_free,
-    sertype_zero_samples,    sertype_realloc_samples, sertype_free_samples,
-    sertype_equal,           sertype_hash,      nullptr,  // type_id
-    nullptr,                 // type_map
-    nullptr,                 // type_info
-    nullptr,                 // derive_sertype
-    sertype_serialized_size, sertype_serialize_into,
+    ddsi_sertype_v0,
+    nullptr,
+    sertype_free,
+    sertype_zero_samples,
+    sertype_realloc_samples,
+    sertype_free_samples,
+    sertype_equal,
+    sertype_hash,
+    nullptr,  // type_id
+    nullptr,  // type_map
+    nullptr,  // type_info
+    nullptr,  // derive_sertype
+    sertype_serialized_size,
+    sertype_serialize_into,
 };
 
 }  // namespace

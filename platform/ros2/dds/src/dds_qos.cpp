@@ -22,7 +22,8 @@ DdsQos to_dds_qos(const ros2_core::QosProfile& profile, bool for_reader) {
   }
   if (profile.durability == ros2_core::Durability::TransientLocal) {
     dds_qset_durability(qos.get(), DDS_DURABILITY_TRANSIENT_LOCAL);
-    dds_qset_durability_service(qos.get(), 0, keep_all ? DDS_HISTORY_KEEP_ALL : DDS_HISTORY_KEEP_LAST,
+    dds_qset_durability_service(qos.get(), 0,
+                                keep_all ? DDS_HISTORY_KEEP_ALL : DDS_HISTORY_KEEP_LAST,
                                 keep_all ? DDS_LENGTH_UNLIMITED : depth, DDS_LENGTH_UNLIMITED,
                                 DDS_LENGTH_UNLIMITED, DDS_LENGTH_UNLIMITED);
   } else {

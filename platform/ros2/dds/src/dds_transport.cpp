@@ -107,6 +107,12 @@ Gid DdsTransport::participant_gid() const {
   return gid_of(participant_);
 }
 
+dds_entity_t DdsTransport::topic(const std::string& dds_topic, const std::string& dds_type,
+                                 const ddsi_sertype** sertype) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return topic_for(dds_topic, dds_type, sertype);
+}
+
 dds_entity_t DdsTransport::topic_for(const std::string& dds_topic, const std::string& dds_type,
                                      const ddsi_sertype** sertype) {
   // Called with mutex_ held, or from the constructor.
@@ -234,8 +240,8 @@ void DdsTransport::subscription_added(ros2_core::EndpointId id,
       std::unique_ptr<dds_listener_t, decltype(&dds_delete_listener)> listener(
           dds_create_listener(reader.get()), &dds_delete_listener);
       dds_lset_data_available(listener.get(), &DdsTransport::on_data_available);
-      reader->reader = dds_create_reader(participant_, topic,
-                                         to_dds_qos(endpoint.qos, true).get(), listener.get());
+      reader->reader = dds_create_reader(participant_, topic, to_dds_qos(endpoint.qos, true).get(),
+                                         listener.get());
       if (reader->reader < 0) {
         throw std::runtime_error(dds_strretcode(reader->reader));
       }

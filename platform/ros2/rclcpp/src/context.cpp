@@ -4,6 +4,7 @@
 
 #include "rclcpp/exceptions/exceptions.hpp"
 #include "rclcpp/logging.hpp"
+#include "ros2_dds/dds_service_transport.hpp"
 #include "ros2_dds/dds_transport.hpp"
 
 namespace rclcpp {
@@ -55,12 +56,16 @@ void Context::init(int argc, char const* const* argv, const InitOptions& init_op
     throw ContextAlreadyInitialized();
   }
   // Other processes are reached through one DDS participant per context, as rmw does it.
-  std::shared_ptr<ros2_core::Transport> transport;
+  auto report_error = [](const std::string& error) {
+    RCLCPP_ERROR(rclcpp::get_logger("rmw_dds"), "%s", error.c_str());
+  };
+  std::shared_ptr<ros2_dds::DdsTransport> transport;
+  std::shared_ptr<ros2_dds::DdsServiceTransport> service_transport;
   try {
     transport = std::make_shared<ros2_dds::DdsTransport>(
-        ros2_dds::domain_settings_from_environment(), [](const std::string& error) {
-          RCLCPP_ERROR(rclcpp::get_logger("rmw_dds"), "%s", error.c_str());
-        });
+        ros2_dds::domain_settings_from_environment(), report_error);
+    service_transport =
+        std::make_shared<ros2_dds::DdsServiceTransport>(transport, service_graph_, report_error);
   } catch (const std::exception& e) {
     throw exceptions::RCLError("failed to initialize rmw context", e.what());
   }
@@ -78,6 +83,7 @@ void Context::init(int argc, char const* const* argv, const InitOptions& init_op
     rclcpp::get_logger("rclcpp").set_level(*arguments_.log_level);
   }
   graph_->set_transport(std::move(transport));
+  service_graph_->set_transport(std::move(service_transport));
   register_context(shared_from_this());
 }
 
@@ -111,6 +117,7 @@ bool Context::shutdown(const std::string& reason) {
   }
   shutdown_signal_.notify_all();
   // Leaves the DDS domain: remote peers see this process's endpoints go.
+  service_graph_->set_transport(nullptr);
   graph_->set_transport(nullptr);
   // Called without the lock so that a callback may use the context.
   for (const auto& callback : callbacks) {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "ros2_core/message_sink.hpp"
 #include "ros2_core/qos_profile.hpp"
@@ -74,9 +74,9 @@ class TopicGraph {
 
   const WarningHandler warn_;
   mutable std::mutex mutex_;
-  EndpointId next_id_{1};                             // guarded by mutex_
-  std::map<EndpointId, Publisher> publishers_;        // guarded by mutex_
-  std::map<EndpointId, Subscription> subscriptions_;  // guarded by mutex_
+  EndpointId next_id_{1};                                     // guarded by mutex_
+  std::map<EndpointId, Publisher> publishers_;                // guarded by mutex_
+  std::map<EndpointId, Subscription> subscriptions_;          // guarded by mutex_
   std::multiset<std::pair<std::string, std::string>> nodes_;  // guarded by mutex_
   std::shared_ptr<Transport> transport_;                      // guarded by mutex_
 };

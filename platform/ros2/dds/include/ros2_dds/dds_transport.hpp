@@ -1,4 +1,5 @@
-// The process's link to other ROS 2 processes: one DDS participant, ROS 2's conventions on the wire.
+// The process's link to other ROS 2 processes: one DDS participant, ROS 2's conventions on the
+// wire.
 #pragma once
 
 #include <array>
@@ -56,6 +57,11 @@ class DdsTransport : public ros2_core::Transport {
   dds_entity_t participant() const { return participant_; }
   Gid participant_gid() const;
 
+  // The DDS topic `dds_topic` of `dds_type` on this participant, made on first use, and its
+  // sertype for dds_writecdr; a negative DDS return code on failure. Thread-safe.
+  dds_entity_t topic(const std::string& dds_topic, const std::string& dds_type,
+                     const ddsi_sertype** sertype);
+
  private:
   struct Writer;
   struct Reader;
@@ -75,10 +81,10 @@ class DdsTransport : public ros2_core::Transport {
 
   mutable std::mutex mutex_;
   std::map<std::pair<std::string, std::string>, std::pair<dds_entity_t, const ddsi_sertype*>>
-      topics_;                                                    // guarded by mutex_
+      topics_;                                                        // guarded by mutex_
   std::map<ros2_core::EndpointId, std::shared_ptr<Writer>> writers_;  // guarded by mutex_
   std::map<ros2_core::EndpointId, std::shared_ptr<Reader>> readers_;  // guarded by mutex_
-  std::multiset<NodeKey> nodes_;                                    // guarded by mutex_
+  std::multiset<NodeKey> nodes_;                                      // guarded by mutex_
   std::mutex graph_publish_mutex_;  // orders graph publications; taken before mutex_
 };
 
