@@ -2,11 +2,13 @@
 # lidar_obstacle_detector in one process, simulated scans and TF from lidar_scan_player in a
 # second, its outputs checked in a third and recorded by lidar_bag_recorder in a fourth; then
 # Ctrl-C must end the node and the recorder cleanly, and the recording must hold the scans and
-# the node's obstacles.
+# the node's obstacles. With PROBE, a fifth process sets a ground-removal parameter and reads the
+# lifecycle state through the node's services while scans still flow: the value must be accepted,
+# the state be "active" and the node's next frame log the update.
 #
-#   run_check.sh NODE PLAYER CHECKER PARAMS_FILE SCENARIO RECORDER
+#   run_check.sh NODE PLAYER CHECKER PARAMS_FILE SCENARIO RECORDER [PROBE]
 set -u
-node=$1 publisher=$2 checker=$3 params=$4 scenario=$5 recorder=$6
+node=$1 publisher=$2 checker=$3 params=$4 scenario=$5 recorder=$6 probe=${7:-}
 frames=${CHECK_FRAMES:-60}
 min_frames=${CHECK_MIN_FRAMES:-20}
 logs=$(mktemp -d)
@@ -18,7 +20,8 @@ cleanup() {
 trap cleanup EXIT
 
 show_logs() {
-  for name in node publisher checker recorder; do
+  for name in node publisher checker recorder probe; do
+    [ -f "$logs/$name.log" ] || continue
     echo "---- $name (last 40 lines)"
     tail -n 40 "$logs/$name.log"
   done
@@ -42,6 +45,13 @@ pids+=("$publisher_pid")
 
 wait "$checker_pid"
 checker_status=$?
+probe_status=0
+if [ -n "$probe" ]; then
+  "$probe" lidar_detect_node lidar_1.max_slope 0.25 >"$logs/probe.log" 2>&1
+  probe_status=$?
+  # The update takes effect at the next frame; the player is still publishing.
+  sleep 1
+fi
 kill -INT "$publisher_pid" 2>/dev/null
 kill -INT "$node_pid" 2>/dev/null
 node_status=124
@@ -102,6 +112,16 @@ fi
 if ! tail -n 5 "$logs/node.log" | grep -q "node finishied"; then
   echo "FAILED: lidar_obstacle_detector did not log \"node finishied\" at the end"
   status=1
+fi
+if [ -n "$probe" ]; then
+  cat "$logs/probe.log"
+  if [ "$probe_status" -ne 0 ]; then
+    echo "FAILED: the service probe exited with $probe_status"
+    status=1
+  elif ! grep -q "update params" "$logs/node.log"; then
+    echo "FAILED: the node logged no parameter update after the probe set lidar_1.max_slope"
+    status=1
+  fi
 fi
 if [ "$status" -ne 0 ]; then
   show_logs
