@@ -29,7 +29,9 @@ void printUsage() {
       "                         CustomMsg, as the node's parameter topic_type\n"
       "  --rate R               1 real time (default), 2 twice as fast, 0 as fast as possible\n"
       "  --step                 wait for Enter before each scan\n"
-      "  --wait-for-subscriber S  wait up to S seconds for a subscriber first (default 0)\n",
+      "  --wait-for-subscriber S  wait up to S seconds for a subscriber first (default 0)\n"
+      "  --no-mount             leave /tf_static to another publisher (a robot's description\n"
+      "                         or static_transform_publisher)\n",
       scan_player::sourceOptionsHelp());
 }
 
@@ -38,6 +40,7 @@ int run(const std::vector<std::string>& ros_free_args) {
   scan_player::SourceOptions source_options = scan_player::takeSourceOptions(args);
   scan_player::PlayerOptions options;
   double wait_for_subscriber_s = 0.0;
+  bool send_mount = true;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&] { return tool_cli::nextValue(args, i); };
@@ -51,6 +54,8 @@ int run(const std::vector<std::string>& ros_free_args) {
       options.topic_type = std::stoi(text);
     } else if (arg == "--rate") {
       options.rate = tool_cli::parseNumber(arg, value(), 0.0, 1000.0);
+    } else if (arg == "--no-mount") {
+      send_mount = false;
     } else if (arg == "--step") {
       options.step = true;
     } else if (arg == "--wait-for-subscriber") {
@@ -63,7 +68,9 @@ int run(const std::vector<std::string>& ros_free_args) {
   auto source = scan_player::openSource(source_options);
   auto node = std::make_shared<rclcpp::Node>("lidar_scan_player");
   scan_player::ScanPlayer player(node, options);
-  player.sendStaticTransforms(*source);
+  if (send_mount) {
+    player.sendStaticTransforms(*source);
+  }
   std::printf(
       "lidar_scan_player: %s -> %s (%s)\n", source->describe().c_str(), options.scan_topic.c_str(),
       options.topic_type == 0 ? "sensor_msgs/msg/PointCloud2" : "livox_ros_driver2/msg/CustomMsg");
