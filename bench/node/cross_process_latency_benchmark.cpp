@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -112,8 +113,13 @@ void measure(std::size_t points, int frames, double rate) {
   if (node_pid == 0) {
     close(results[0]);
     close(results[1]);
-    // The node's per-frame log lines would drown the figures.
-    setenv("SPDLOG_LEVEL", "warn", 1);
+    // The node's per-frame log lines would drown the figures; its warnings and errors stay.
+    setenv("SPDLOG_LEVEL", "warning", 1);
+    const int quiet = open("/dev/null", O_WRONLY);
+    if (quiet >= 0) {
+      dup2(quiet, STDOUT_FILENO);  // its start-up banner
+      close(quiet);
+    }
     execl(NODE_PROGRAM, NODE_PROGRAM, "--ros-args", "--params-file", NODE_PARAMS, "-p",
           "debug:=false", "--log-level", "warn", static_cast<char*>(nullptr));
     _exit(127);
