@@ -235,6 +235,20 @@ TEST(DdsTransport, LargePointCloudArrivesIntact) {
   EXPECT_TRUE(clouds[0].data == cloud.data);
 }
 
+// A participant of the test's own, outside the rclcpp layer, deleted with everything it made.
+struct RawParticipant {
+  explicit RawParticipant(std::uint32_t domain)
+      : handle(dds_create_participant(domain, nullptr, nullptr)) {}
+  ~RawParticipant() {
+    if (handle > 0) {
+      dds_delete(handle);
+    }
+  }
+  RawParticipant(const RawParticipant&) = delete;
+  RawParticipant& operator=(const RawParticipant&) = delete;
+  const dds_entity_t handle;
+};
+
 // A sink that records deliveries for a transport used without the rclcpp layer.
 class RecordingSink : public ros2_core::MessageSink {
  public:
@@ -268,7 +282,8 @@ TEST(DdsTransport, MalformedSamplesAreDroppedWithTheTopicNamedAndLaterOnesArrive
   receiver.subscription_added(1, endpoint, sink);
 
   // A raw writer on another participant sends bytes of its own making.
-  const dds_entity_t participant = dds_create_participant(settings.domain_id, nullptr, nullptr);
+  const RawParticipant raw(settings.domain_id);
+  const dds_entity_t participant = raw.handle;
   ASSERT_GT(participant, 0);
   ddsi_sertype* sertype = ros2_dds::create_cdr_sertype("std_msgs::msg::dds_::Header_");
   const dds_entity_t topic =
@@ -299,13 +314,17 @@ TEST(DdsTransport, MalformedSamplesAreDroppedWithTheTopicNamedAndLaterOnesArrive
   ASSERT_EQ(dds_writecdr(writer, ros2_dds::make_cdr_serdata(sertype, std::move(good_bytes))), 0);
   ASSERT_TRUE(eventually([&] { return !sink->frames().empty(); }));
   EXPECT_EQ(sink->frames(), std::vector<std::string>{"frame_7"});
-  std::lock_guard<std::mutex> lock(mutex);
-  ASSERT_EQ(errors.size(), 2u);
-  for (const auto& error : errors) {
+  // A copy: the receive thread takes the same lock to report, so it must not be held while the
+  // participants go.
+  const std::vector<std::string> reported = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return errors;
+  }();
+  ASSERT_EQ(reported.size(), 2u);
+  for (const auto& error : reported) {
     EXPECT_NE(error.find("'/raw'"), std::string::npos) << error;
     EXPECT_NE(error.find("std_msgs/msg/Header"), std::string::npos) << error;
   }
-  dds_delete(participant);
 }
 
 TEST(DdsTransport, NodesAndTheirEndpointsArePublishedForRos2Tools) {
@@ -315,7 +334,8 @@ TEST(DdsTransport, NodesAndTheirEndpointsArePublishedForRos2Tools) {
       peer.node().create_subscription<Header>("/listened", rclcpp::QoS(1), [](const Header&) {});
 
   const auto settings = ros2_dds::domain_settings_from_environment();
-  const dds_entity_t participant = dds_create_participant(settings.domain_id, nullptr, nullptr);
+  const RawParticipant raw(settings.domain_id);
+  const dds_entity_t participant = raw.handle;
   ASSERT_GT(participant, 0);
   ddsi_sertype* sertype =
       ros2_dds::create_cdr_sertype("rmw_dds_common::msg::dds_::ParticipantEntitiesInfo_");
@@ -354,7 +374,6 @@ TEST(DdsTransport, NodesAndTheirEndpointsArePublishedForRos2Tools) {
   EXPECT_TRUE(std::equal(latest.gid.data.begin(), latest.gid.data.begin() + 12,
                          node.writer_gid_seq[0].data.begin()));
   EXPECT_NE(node.writer_gid_seq[0].data, node.reader_gid_seq[0].data);
-  dds_delete(participant);
 }
 
 }  // namespace
