@@ -6,7 +6,8 @@
 #  1. the real scan player feeds our node; the real output checker judges our node's outputs;
 #     our recorder records; a real-rclcpp client sets a ground parameter and reads the lifecycle
 #     state through our node's services;
-#  2. the real node runs; our command-line tool lists it and its topics (when it is built).
+#  2. our node runs; the real rclcpp lists it and its topics from what our layer announces;
+#  3. the real node runs; our command-line tool lists it and its topics (when it is built).
 #
 #   interop_check.sh LAYER_BUILD WORKSPACE HUMBLE_PREFIX
 set -u
@@ -51,6 +52,25 @@ if ! "$here/run_check.sh" "$wrappers/our_node" "$wrappers/real_player" "$wrapper
   "$wrappers/our_recorder" "$wrappers/real_probe"; then
   status=1
 fi
+
+echo "interop_check: the real rclcpp sees our node"
+log=$(mktemp)
+"$wrappers/ours" "$layer/src/lidar_obstacle_detector" --ros-args \
+  --params-file "$repo/config/default_params/lidar_detect_node.yaml" >"$log" 2>&1 &
+our_node=$!
+"$wrappers/ours" "$layer/tools/static_transform_publisher/static_transform_publisher" --z 0.3 \
+  --frame-id base_footprint --child-frame-id 3d_lidar_link >/dev/null 2>&1 &
+our_tf=$!
+graph=$("$wrappers/real" "$ws_tests/graph_probe" 3)
+kill -INT "$our_node" "$our_tf"
+wait "$our_node" "$our_tf"
+rm -f "$log"
+echo "$graph"
+grep -qx "node /lidar_detect_node" <<<"$graph" ||
+  { echo "FAILED: the real rclcpp does not list our node /lidar_detect_node"; status=1; }
+expected="topic /livox/virtual_camera0_semantic_dynamic_obstacles corvanta_protocol/msg/SemanticPointCloud"
+grep -qxF "$expected" <<<"$graph" ||
+  { echo "FAILED: the real rclcpp does not list: $expected"; status=1; }
 
 cli="$layer/tools/ros2cli/ros2_cli"
 if [ -x "$cli" ]; then

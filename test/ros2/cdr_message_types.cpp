@@ -38,6 +38,9 @@
 #include <rcl_interfaces/srv/list_parameters.hpp>
 #include <rcl_interfaces/srv/set_parameters.hpp>
 #include <rcl_interfaces/srv/set_parameters_atomically.hpp>
+#include <rmw_dds_common/msg/gid.hpp>
+#include <rmw_dds_common/msg/node_entities_info.hpp>
+#include <rmw_dds_common/msg/participant_entities_info.hpp>
 #include <sensor_msgs/msg/camera_info.hpp>
 #include <sensor_msgs/msg/compressed_image.hpp>
 #include <sensor_msgs/msg/point_cloud2.hpp>
@@ -124,6 +127,10 @@ const std::vector<MessageType>& all_message_types() {
           "rcl_interfaces/srv/SetParametersAtomically_Request"),
       entry<rcl_interfaces::srv::SetParametersAtomically_Response>(
           "rcl_interfaces/srv/SetParametersAtomically_Response"),
+      entry<rmw_dds_common::msg::Gid>("rmw_dds_common/msg/Gid"),
+      entry<rmw_dds_common::msg::NodeEntitiesInfo>("rmw_dds_common/msg/NodeEntitiesInfo"),
+      entry<rmw_dds_common::msg::ParticipantEntitiesInfo>(
+          "rmw_dds_common/msg/ParticipantEntitiesInfo"),
       entry<sensor_msgs::msg::CameraInfo>("sensor_msgs/msg/CameraInfo"),
       entry<sensor_msgs::msg::CompressedImage>("sensor_msgs/msg/CompressedImage"),
       entry<sensor_msgs::msg::PointCloud2>("sensor_msgs/msg/PointCloud2"),
