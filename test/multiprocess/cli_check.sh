@@ -29,11 +29,17 @@ pids+=($!)
   -p vir_cam_0.horizontal_end_pos:=45.0 >"$logs/node.log" 2>&1 &
 node_pid=$!
 pids+=("$node_pid")
-"$player" --scenario office_crossing --frames 150 --rate 1 --no-mount --wait-for-subscriber 60 \
+"$player" --scenario office_crossing --frames 300 --rate "${CHECK_RATE:-1}" --no-mount \
+  --wait-for-subscriber 60 \
   >"$logs/player.log" 2>&1 &
 pids+=($!)
 
-nodes=$("$cli" node list 2>"$logs/cli.err")
+# Discovery takes a moment, and a sanitizer build starts slowly: ask until every node is there.
+for _ in $(seq 30); do
+  nodes=$("$cli" node list 2>>"$logs/cli.err")
+  grep -qx /lidar_detect_node <<<"$nodes" && grep -qx /lidar_scan_player <<<"$nodes" &&
+    grep -q "^/static_transform_publisher_" <<<"$nodes" && break
+done
 for expected in /lidar_detect_node /lidar_scan_player; do
   grep -qx "$expected" <<<"$nodes" || fail "node list does not show $expected: $nodes"
 done
@@ -53,7 +59,7 @@ get_out=$("$cli" param get /lidar_detect_node lidar_1.max_slope 2>>"$logs/cli.er
 state=$("$cli" lifecycle get /lidar_detect_node 2>>"$logs/cli.err")
 [ "$state" = "active [3]" ] || fail "lifecycle get printed: $state"
 # The next frame takes the new value.
-sleep 1
+sleep 2
 grep -q "updates param named lidar_1.max_slope" "$logs/node.log" ||
   fail "the node did not log the request for lidar_1.max_slope"
 grep -q "update params" "$logs/node.log" || fail "no frame of the node took the parameter update"
