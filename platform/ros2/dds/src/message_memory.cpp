@@ -18,9 +18,9 @@ std::shared_ptr<void> make_message(
     throw;
   }
   const auto* description = &members;
-  return std::shared_ptr<void>(memory, [description, alignment](void* message) {
+  return std::shared_ptr<void>(memory, [description](void* message) {
     description->fini_function(message);
-    ::operator delete(message, alignment);
+    ::operator delete(message, std::align_val_t{alignof(std::max_align_t)});
   });
 }
 
