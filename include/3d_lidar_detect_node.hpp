@@ -36,6 +36,7 @@
 #include "detector_io.hpp"
 #include "point_dump.hpp"
 #include "publisher_skip_frame.hpp"
+#include "shutdown_deferral.hpp"
 #include "trelvon.hpp"
 #include "virtual_camera.hpp"
 
@@ -275,6 +276,8 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   static constexpr int32_t kCameraInfoSkip = 9;
   static constexpr size_t kDetectorQueueCapacity = 10;
   std::atomic<bool> configured_{false};
+  // Lives while the constructor configures the node (see ShutdownDeferral).
+  std::shared_ptr<ShutdownDeferral> startup_deferral_;
   bool configure_attempted_{false};
   int lidar_msg_count_{0};
   int custom_msg_count_{0};

@@ -41,10 +41,10 @@ int main(int argc, char** argv) {
 
   // Configuration runs inside the constructor, before any executor exists.
   auto node = std::make_shared<lidar_perception::LidarDetectNode>("lidar_detect_node");
-  // Ctrl-C during configuration (while waiting for the first transform) has already shut the
-  // context down: there is nothing to activate or spin, and an executor could not even be made.
+  // Ctrl-C during configuration (while waiting for the first transform) ends it unconfigured,
+  // and the context is shut down (or about to be): there is nothing to activate or spin.
   std::shared_ptr<rclcpp::executors::MultiThreadedExecutor> executor;
-  if (rclcpp::ok()) {
+  if (rclcpp::ok() && node->configured()) {
     try {
       node->activate();
       executor = std::make_shared<rclcpp::executors::MultiThreadedExecutor>(

@@ -115,7 +115,12 @@ LidarDetectNode::LidarDetectNode(const std::string& node_name)
     : rclcpp_lifecycle::LifecycleNode(
           node_name, rclcpp::NodeOptions().automatically_declare_parameters_from_overrides(true),
           true) {
+  // Ctrl-C during configuration (typically while waiting for the first transform) stops the
+  // wait, and the shutdown waits for the transition to end while the context is still valid.
+  startup_deferral_ = std::make_shared<ShutdownDeferral>(get_node_base_interface()->get_context(),
+                                                         std::chrono::seconds(5));
   configure();
+  startup_deferral_.reset();
 }
 
 // The detector thread refers to the node, so it is stopped and joined before any member goes.
@@ -528,8 +533,11 @@ bool LidarDetectNode::getTransformMatrix(const std::string& target, const std::s
 
 bool LidarDetectNode::buildVirtualCameraGroup() {
   LOG_INFO("begin to build virtual camera group");
+  const auto stopping = [this] {
+    return !rclcpp::ok() || (startup_deferral_ != nullptr && startup_deferral_->stopRequested());
+  };
   while (!getTransformMatrix(base_frame_id_, lidar_frame_id_, get_clock()->now(), T_lidar2base_)) {
-    if (!rclcpp::ok()) {
+    if (stopping()) {
       return false;
     }
     // Waiting is the design (the transform may come late); this says what is awaited and how to
@@ -540,7 +548,7 @@ bool LidarDetectNode::buildVirtualCameraGroup() {
         base_frame_id_, lidar_frame_id_);
     // Short steps, so that Ctrl-C during the wait ends the program at once.
     const auto retry_at = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (rclcpp::ok() && std::chrono::steady_clock::now() < retry_at) {
+    while (!stopping() && std::chrono::steady_clock::now() < retry_at) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }

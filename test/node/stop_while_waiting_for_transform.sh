@@ -39,7 +39,7 @@ grep -q "configuration stopped: shutdown requested while waiting for the transfo
   fail "no line says why configuration stopped"
 # Lines of the stop itself, after the signal: none may be an error or a warning.
 for text in "Caught exception in callback for transition" "Error occurred while doing error handling" \
-  "Unable to start transition"; do
+  "Unable to start transition" "Failed to finish transition"; do
   grep -q "$text" "$log" && fail "the stop logged \"$text\""
 done
 if [ "$failed" -ne 0 ]; then

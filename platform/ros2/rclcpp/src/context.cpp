@@ -103,13 +103,26 @@ std::string Context::shutdown_reason() const {
 }
 
 bool Context::shutdown(const std::string& reason) {
+  std::vector<PreShutdownCallback> pre_shutdown;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!valid_ || shutting_down_) {
+      return false;
+    }
+    shutting_down_ = true;
+    for (const auto& entry : pre_shutdown_callbacks_) {
+      pre_shutdown.push_back(entry.second);
+    }
+  }
+  // While the context is still valid, and without the lock, so that they may use it.
+  for (const auto& callback : pre_shutdown) {
+    callback();
+  }
   std::vector<OnShutdownCallback> callbacks;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!valid_) {
-      return false;
-    }
     valid_ = false;
+    shutting_down_ = false;
     shutdown_reason_ = reason;
     for (const auto& entry : on_shutdown_callbacks_) {
       callbacks.push_back(entry.second);
@@ -131,6 +144,18 @@ OnShutdownCallbackHandle Context::add_on_shutdown_callback(OnShutdownCallback ca
   OnShutdownCallbackHandle handle{next_callback_id_++};
   on_shutdown_callbacks_.emplace(handle.id, std::move(callback));
   return handle;
+}
+
+PreShutdownCallbackHandle Context::add_pre_shutdown_callback(PreShutdownCallback callback) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  PreShutdownCallbackHandle handle{next_callback_id_++};
+  pre_shutdown_callbacks_.emplace(handle.id, std::move(callback));
+  return handle;
+}
+
+bool Context::remove_pre_shutdown_callback(const PreShutdownCallbackHandle& handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pre_shutdown_callbacks_.erase(handle.id) != 0;
 }
 
 bool Context::remove_on_shutdown_callback(const OnShutdownCallbackHandle& handle) {

@@ -24,10 +24,12 @@ class ContextAlreadyInitialized : public std::runtime_error {
   ContextAlreadyInitialized() : std::runtime_error("context is already initialized") {}
 };
 
-// Handle of a callback registered with Context::add_on_shutdown_callback.
+// Handle of a callback registered with Context::add_on_shutdown_callback or
+// add_pre_shutdown_callback.
 struct OnShutdownCallbackHandle {
   std::uint64_t id{0};
 };
+using PreShutdownCallbackHandle = OnShutdownCallbackHandle;
 
 // A context is valid between init and shutdown. It owns the topic graph its nodes share and
 // the parsed global ROS arguments. Shutdown runs the registered callbacks once (executors use
@@ -55,6 +57,11 @@ class Context : public std::enable_shared_from_this<Context> {
 
   OnShutdownCallbackHandle add_on_shutdown_callback(OnShutdownCallback callback);
   bool remove_on_shutdown_callback(const OnShutdownCallbackHandle& handle);
+  // Called by shutdown while the context is still valid, before it becomes invalid and before
+  // the on-shutdown callbacks; a callback may block to let work in progress finish.
+  using PreShutdownCallback = std::function<void()>;
+  PreShutdownCallbackHandle add_pre_shutdown_callback(PreShutdownCallback callback);
+  bool remove_pre_shutdown_callback(const PreShutdownCallbackHandle& handle);
 
   // Sleeps up to `nanoseconds`; returns false when woken early by shutdown.
   bool sleep_for(const std::chrono::nanoseconds& nanoseconds);
@@ -67,12 +74,14 @@ class Context : public std::enable_shared_from_this<Context> {
  private:
   mutable std::mutex mutex_;
   std::condition_variable shutdown_signal_;
-  bool valid_{false};                                                  // guarded by mutex_
-  std::string shutdown_reason_;                                        // guarded by mutex_
-  InitOptions init_options_;                                           // guarded by mutex_
-  detail::RosArguments arguments_;                                     // written by init only
-  std::uint64_t next_callback_id_{1};                                  // guarded by mutex_
-  std::map<std::uint64_t, OnShutdownCallback> on_shutdown_callbacks_;  // guarded by mutex_
+  bool valid_{false};                                                    // guarded by mutex_
+  std::string shutdown_reason_;                                          // guarded by mutex_
+  InitOptions init_options_;                                             // guarded by mutex_
+  detail::RosArguments arguments_;                                       // written by init only
+  std::uint64_t next_callback_id_{1};                                    // guarded by mutex_
+  std::map<std::uint64_t, OnShutdownCallback> on_shutdown_callbacks_;    // guarded by mutex_
+  std::map<std::uint64_t, PreShutdownCallback> pre_shutdown_callbacks_;  // guarded by mutex_
+  bool shutting_down_{false};                                            // guarded by mutex_
   const std::shared_ptr<ros2_core::TopicGraph> graph_;
   const std::shared_ptr<ros2_core::ServiceGraph> service_graph_ =
       std::make_shared<ros2_core::ServiceGraph>();
