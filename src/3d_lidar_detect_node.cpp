@@ -551,6 +551,9 @@ bool LidarDetectNode::buildVirtualCameraGroup() {
     while (!stopping() && std::chrono::steady_clock::now() < retry_at) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    if (stopping()) {
+      return false;  // no further lookup (and its error line) once the user stopped the program
+    }
   }
   const Eigen::Matrix4f lidar2base = T_lidar2base_;
 

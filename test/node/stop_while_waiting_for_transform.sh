@@ -42,6 +42,9 @@ for text in "Caught exception in callback for transition" "Error occurred while 
   "Unable to start transition" "Failed to finish transition"; do
   grep -q "$text" "$log" && fail "the stop logged \"$text\""
 done
+after_signal=$(sed -n '/signal_handler(signum=2)/,$p' "$log")
+grep -qE "\[(ERROR|WARN)" <<<"$after_signal" &&
+  fail "the stop logged an error or warning: $(grep -E '\[(ERROR|WARN)' <<<"$after_signal" | head -n 3)"
 if [ "$failed" -ne 0 ]; then
   echo "---- program output"
   cat "$log"
