@@ -55,9 +55,20 @@ class PillarNet(nn.Module):
                                  nn.BatchNorm2d(up, eps=1e-3, momentum=0.01), nn.ReLU())
         self.up2 = nn.Sequential(nn.ConvTranspose2d(c2, up, 2, stride=2, bias=False),
                                  nn.BatchNorm2d(up, eps=1e-3, momentum=0.01), nn.ReLU())
-        self.cls_head = nn.Conv2d(2 * up, ANCHORS_PER_CELL * self.num_classes, 1)
-        self.box_head = nn.Conv2d(2 * up, ANCHORS_PER_CELL * 7, 1)
-        self.dir_head = nn.Conv2d(2 * up, ANCHORS_PER_CELL * 2, 1)
+        # Output stride 1 (one cell per pillar) places a person's box to a pillar instead of two:
+        # the joined stride-2 features are upsampled once more before the heads.
+        self.output_stride = int(net.get("output_stride", 2))
+        if self.output_stride not in (1, 2):
+            raise ValueError("network.output_stride must be 1 or 2")
+        head_in = 2 * up
+        self.up0 = None
+        if self.output_stride == 1:
+            self.up0 = nn.Sequential(nn.ConvTranspose2d(2 * up, up, 2, stride=2, bias=False),
+                                     nn.BatchNorm2d(up, eps=1e-3, momentum=0.01), nn.ReLU())
+            head_in = up
+        self.cls_head = nn.Conv2d(head_in, ANCHORS_PER_CELL * self.num_classes, 1)
+        self.box_head = nn.Conv2d(head_in, ANCHORS_PER_CELL * 7, 1)
+        self.dir_head = nn.Conv2d(head_in, ANCHORS_PER_CELL * 2, 1)
         with torch.no_grad():
             self.cls_head.bias.fill_(-4.6)  # a prior of 1 % foreground
             self.box_head.weight.mul_(0.1)
@@ -76,6 +87,8 @@ class PillarNet(nn.Module):
         x1 = self.block1(canvas)
         x2 = self.block2(x1)
         x = torch.cat([self.up1(x1), self.up2(x2)], dim=1)
+        if self.up0 is not None:
+            x = self.up0(x)
         return self.cls_head(x), self.box_head(x), self.dir_head(x)
 
     def per_anchor(self, head: torch.Tensor, values: int) -> torch.Tensor:
