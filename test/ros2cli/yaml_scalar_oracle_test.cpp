@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "ros2cli/unicode_text.hpp"
 #include "ros2cli/yaml_scalar.hpp"
@@ -33,8 +34,10 @@ std::string hex(const std::string& bytes) {
 
 // PyYAML's text for each input line, in order.
 std::vector<std::string> pyyaml(const std::string& listing) {
-  const std::string input = testing::TempDir() + "ros2cli_pyyaml_input.txt";
-  const std::string output = testing::TempDir() + "ros2cli_pyyaml_output.txt";
+  // Per process: ctest runs the tests of this program side by side.
+  const std::string tag = std::to_string(getpid());
+  const std::string input = testing::TempDir() + "ros2cli_pyyaml_input_" + tag + ".txt";
+  const std::string output = testing::TempDir() + "ros2cli_pyyaml_output_" + tag + ".txt";
   std::ofstream(input) << listing;
   const std::string command =
       std::string(PYTHON_PROGRAM) + " " + PYYAML_SCRIPT + " " + input + " > " + output;
