@@ -33,6 +33,24 @@ std::string symbolName(const InterfaceName& name) {
                            library.path() + ")");
 }
 
+// The introspection description behind the type support getter of `name` in `library`
+// (`resolve` picks the C++ introspection handle out of what the getter returns).
+template <typename Getter, typename Handle>
+const void* introspectionData(const InterfaceName& name, const SharedLibrary& library,
+                              const Handle* (*resolve)(const Handle*, const char*)) {
+  const auto getter = reinterpret_cast<Getter>(library.symbol(symbolName(name)));
+  if (getter == nullptr) {
+    throwNoType(name, library);
+  }
+  const Handle* handle =
+      resolve(getter(), rosidl_typesupport_introspection_cpp::typesupport_identifier);
+  if (handle == nullptr || handle->data == nullptr) {
+    throw std::runtime_error(name.full() + ": " + library.path() +
+                             " gives no C++ introspection handle");
+  }
+  return handle->data;
+}
+
 }  // namespace
 
 std::vector<std::string> amentPrefixes() {
@@ -89,6 +107,15 @@ std::shared_ptr<const SharedLibrary> TypeSupportRegistry::library(const std::str
   return library;
 }
 
+std::shared_ptr<const SharedLibrary> TypeSupportRegistry::packageLibrary(
+    const InterfaceName& name) {
+  try {
+    return library(name.package);
+  } catch (const std::runtime_error& error) {
+    throw std::runtime_error(name.full() + ": " + error.what());
+  }
+}
+
 MessageType TypeSupportRegistry::message(const std::string& text) {
   const InterfaceName name = parseInterfaceName(text, "msg");
   std::lock_guard<std::mutex> lock(mutex_);
@@ -96,23 +123,10 @@ MessageType TypeSupportRegistry::message(const std::string& text) {
   if (known != messages_.end()) {
     return known->second;
   }
-  std::shared_ptr<const SharedLibrary> library;
-  try {
-    library = this->library(name.package);
-  } catch (const std::runtime_error& error) {
-    throw std::runtime_error(name.full() + ": " + error.what());
-  }
-  const auto getter = reinterpret_cast<MessageHandleGetter>(library->symbol(symbolName(name)));
-  if (getter == nullptr) {
-    throwNoType(name, *library);
-  }
-  const rosidl_message_type_support_t* handle = get_message_typesupport_handle(
-      getter(), rosidl_typesupport_introspection_cpp::typesupport_identifier);
-  if (handle == nullptr || handle->data == nullptr) {
-    throw std::runtime_error(name.full() + ": " + library->path() +
-                             " gives no C++ introspection handle");
-  }
-  MessageType type{name.full(), static_cast<const MessageMembers*>(handle->data), library};
+  std::shared_ptr<const SharedLibrary> library = packageLibrary(name);
+  const auto* members = static_cast<const MessageMembers*>(
+      introspectionData<MessageHandleGetter>(name, *library, &get_message_typesupport_handle));
+  MessageType type{name.full(), members, library};
   messages_.emplace(type.name, type);
   return type;
 }
@@ -124,23 +138,10 @@ ServiceType TypeSupportRegistry::service(const std::string& text) {
   if (known != services_.end()) {
     return known->second;
   }
-  std::shared_ptr<const SharedLibrary> library;
-  try {
-    library = this->library(name.package);
-  } catch (const std::runtime_error& error) {
-    throw std::runtime_error(name.full() + ": " + error.what());
-  }
-  const auto getter = reinterpret_cast<ServiceHandleGetter>(library->symbol(symbolName(name)));
-  if (getter == nullptr) {
-    throwNoType(name, *library);
-  }
-  const rosidl_service_type_support_t* handle = get_service_typesupport_handle(
-      getter(), rosidl_typesupport_introspection_cpp::typesupport_identifier);
-  if (handle == nullptr || handle->data == nullptr) {
-    throw std::runtime_error(name.full() + ": " + library->path() +
-                             " gives no C++ introspection handle");
-  }
-  ServiceType type{name.full(), static_cast<const ServiceMembers*>(handle->data), library};
+  std::shared_ptr<const SharedLibrary> library = packageLibrary(name);
+  const auto* members = static_cast<const ServiceMembers*>(
+      introspectionData<ServiceHandleGetter>(name, *library, &get_service_typesupport_handle));
+  ServiceType type{name.full(), members, library};
   services_.emplace(type.name, type);
   return type;
 }

@@ -10,6 +10,7 @@
 #include <rosidl_typesupport_introspection_cpp/message_introspection.hpp>
 #include <rosidl_typesupport_introspection_cpp/service_introspection.hpp>
 
+#include "ros2cli/interface_name.hpp"
 #include "ros2cli/shared_library.hpp"
 
 namespace ros2cli {
@@ -51,6 +52,8 @@ class TypeSupportRegistry {
 
  private:
   std::shared_ptr<const SharedLibrary> library(const std::string& package);  // mutex_ held
+  // The same, with errors naming the interface.
+  std::shared_ptr<const SharedLibrary> packageLibrary(const InterfaceName& name);  // mutex_ held
 
   const std::vector<std::string> prefixes_;
   std::mutex mutex_;
