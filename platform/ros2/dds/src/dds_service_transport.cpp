@@ -10,6 +10,7 @@
 #include "ros2_dds/cdr_sertype.hpp"
 #include "ros2_dds/dds_names.hpp"
 #include "ros2_dds/message_memory.hpp"
+#include "take_samples.hpp"
 
 namespace ros2_dds {
 namespace {
@@ -18,7 +19,6 @@ using rosidl_typesupport_introspection_cpp::MessageMembers;
 
 constexpr std::size_t kEncapsulationSize = 4;
 constexpr std::size_t kRequestHeaderSize = 16;  // client id (8 bytes), sequence number (8 bytes)
-constexpr int kTakeBatch = 8;
 
 struct RequestHeader {
   std::uint64_t client{0};
@@ -84,25 +84,6 @@ std::uint64_t client_of_guid(const ros2_core::Guid& guid) {
   std::uint64_t client = 0;
   std::memcpy(&client, guid.data(), sizeof(client));
   return client;
-}
-
-template <typename Take>
-void take_all(dds_entity_t reader, Take&& handle) {
-  ddsi_serdata* samples[kTakeBatch];
-  dds_sample_info_t infos[kTakeBatch];
-  for (;;) {
-    const int taken = dds_takecdr(reader, samples, kTakeBatch, infos, DDS_ANY_STATE);
-    if (taken <= 0) {
-      return;
-    }
-    for (int i = 0; i < taken; ++i) {
-      const std::vector<std::uint8_t>* bytes = cdr_bytes(samples[i]);
-      if (infos[i].valid_data && bytes != nullptr) {
-        handle(*bytes);
-      }
-      ddsi_serdata_unref(samples[i]);
-    }
-  }
 }
 
 }  // namespace
@@ -364,7 +345,7 @@ std::size_t DdsServiceTransport::remote_server_count(const std::string& service,
 
 void DdsServiceTransport::on_request(dds_entity_t reader, void* arg) {
   const Server& server = *static_cast<const Server*>(arg);
-  take_all(reader, [&](const std::vector<std::uint8_t>& bytes) {
+  take_samples(reader, [&](const std::vector<std::uint8_t>& bytes) {
     try {
       RequestHeader header;
       const std::vector<std::uint8_t> message_bytes = split_request_header(bytes, header);
@@ -383,7 +364,7 @@ void DdsServiceTransport::on_request(dds_entity_t reader, void* arg) {
 
 void DdsServiceTransport::on_reply(dds_entity_t reader, void* arg) {
   const Client& client = *static_cast<const Client*>(arg);
-  take_all(reader, [&](const std::vector<std::uint8_t>& bytes) {
+  take_samples(reader, [&](const std::vector<std::uint8_t>& bytes) {
     try {
       RequestHeader header;
       const std::vector<std::uint8_t> message_bytes = split_request_header(bytes, header);

@@ -12,6 +12,7 @@
 #include "ros2_dds/cdr_sertype.hpp"
 #include "ros2_dds/dds_names.hpp"
 #include "ros2_dds/message_memory.hpp"
+#include "take_samples.hpp"
 
 namespace ros2_dds {
 namespace {
@@ -20,7 +21,6 @@ using rosidl_typesupport_introspection_cpp::MessageMembers;
 
 constexpr const char* kDiscoveryTopic = "ros_discovery_info";
 constexpr const char* kDiscoveryType = "rmw_dds_common::msg::dds_::ParticipantEntitiesInfo_";
-constexpr int kTakeBatch = 16;
 
 Gid gid_of(dds_entity_t entity) {
   dds_guid_t guid;
@@ -344,28 +344,16 @@ std::size_t DdsTransport::remote_publisher_count(ros2_core::EndpointId subscript
 
 void DdsTransport::on_data_available(dds_entity_t reader, void* arg) {
   const Reader& record = *static_cast<const Reader*>(arg);
-  ddsi_serdata* samples[kTakeBatch];
-  dds_sample_info_t infos[kTakeBatch];
-  for (;;) {
-    const int taken = dds_takecdr(reader, samples, kTakeBatch, infos, DDS_ANY_STATE);
-    if (taken <= 0) {
-      return;
+  take_samples(reader, [&record](const std::vector<std::uint8_t>& bytes) {
+    try {
+      std::shared_ptr<void> message = make_message(*record.members);
+      ros2_core::deserialize(bytes, message.get(), *record.members);
+      record.sink->deliver(message);
+    } catch (const std::exception& e) {
+      record.report_error("dropped a malformed message on topic '" + record.topic + "' (" +
+                          record.type + "): " + e.what());
     }
-    for (int i = 0; i < taken; ++i) {
-      const std::vector<std::uint8_t>* bytes = cdr_bytes(samples[i]);
-      if (infos[i].valid_data && bytes != nullptr) {
-        try {
-          std::shared_ptr<void> message = make_message(*record.members);
-          ros2_core::deserialize(*bytes, message.get(), *record.members);
-          record.sink->deliver(message);
-        } catch (const std::exception& e) {
-          record.report_error("dropped a malformed message on topic '" + record.topic + "' (" +
-                              record.type + "): " + e.what());
-        }
-      }
-      ddsi_serdata_unref(samples[i]);
-    }
-  }
+  });
 }
 
 void DdsTransport::publish_graph() {

@@ -20,7 +20,7 @@ std::shared_ptr<void> make_message(
   const auto* description = &members;
   return std::shared_ptr<void>(memory, [description](void* message) {
     description->fini_function(message);
-    ::operator delete(message, std::align_val_t{alignof(std::max_align_t)});
+    ::operator delete (message, std::align_val_t{alignof(std::max_align_t)});
   });
 }
 
