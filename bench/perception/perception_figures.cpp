@@ -3,7 +3,8 @@
 // same camera clouds in the same run.
 //
 // Usage: perception_figures [max_frames_per_scenario] [scenario.yaml ...]
-// Without scenarios it runs every scenario shipped in tools/scenarios.
+// Without scenarios it runs every scenario shipped in tools/scenarios, and those of
+// tools/scenarios/held_out (never used to tune anything) pooled on their own as well.
 #include <lidar_sim/lidar_simulator.hpp>
 #include <lidar_sim/scenario.hpp>
 #include <norvel/perception/cloud_cluster.hpp>
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
 #include <string>
@@ -303,17 +305,32 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     scenarios.emplace_back(argv[i]);
   }
+  std::size_t first_held_out = std::string::npos;
   if (scenarios.empty()) {
-    for (const char* name : {"office_crossing", "corridor", "crowded_hall", "standing_person"}) {
+    for (const char* name :
+         {"office_crossing", "corridor", "crowded_hall", "standing_person", "receding_aisle",
+          "high_mount_office", "flipped_corridor", "tilted_low_lobby"}) {
       scenarios.push_back(std::string(PERCEPTION_SCENARIO_DIR) + "/" + name + ".yaml");
+    }
+    first_held_out = scenarios.size();
+    for (const char* name : {"held_out_warehouse", "held_out_cafe"}) {
+      scenarios.push_back(std::string(PERCEPTION_SCENARIO_DIR) + "/held_out/" + name + ".yaml");
     }
   }
   Figures ours_all;
   Figures pcl_all;
+  Figures ours_held_out;
   for (std::size_t scenario_index = 0; scenario_index < scenarios.size(); ++scenario_index) {
     const std::string& path = scenarios[scenario_index];
     const int si = static_cast<int>(scenario_index);
-    const lidar_sim::Scenario scenario = lidar_sim::loadScenario(path);
+    lidar_sim::Scenario scenario;
+    try {
+      scenario = lidar_sim::loadScenario(path);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "perception_figures: %s\n", e.what());
+      return 1;
+    }
+    const bool held_out = scenario_index >= first_held_out;
     lidar_sim::LidarSimulator simulator(scenario);
     const Eigen::Matrix4f lidar_to_base = scenario.lidar.mount.matrix().cast<float>();
     // Four cameras around the robot, each the node's default 90-degree camera turned.
@@ -363,6 +380,9 @@ int main(int argc, char** argv) {
         ours[c].run(camera_cloud, base_to_map, ours_fig, r, index_of);
         ours_fig.add(camera_cloud, r, si, k, c);
         ours_all.add(camera_cloud, r, si, k, c);
+        if (held_out) {
+          ours_held_out.add(camera_cloud, r, si, k, c);
+        }
         Result b{std::vector<bool>(n, false), std::vector<int>(n, -1), std::vector<bool>(n, false)};
         pcl_runs[c].run(camera_cloud, base_to_map, pcl_fig, b, index_of);
         pcl_fig.add(camera_cloud, b, si, k, c);
@@ -372,6 +392,11 @@ int main(int argc, char** argv) {
     ours_all.ms_ground += ours_fig.ms_ground;
     ours_all.ms_cluster += ours_fig.ms_cluster;
     ours_all.ms_dynamic += ours_fig.ms_dynamic;
+    if (held_out) {
+      ours_held_out.ms_ground += ours_fig.ms_ground;
+      ours_held_out.ms_cluster += ours_fig.ms_cluster;
+      ours_held_out.ms_dynamic += ours_fig.ms_dynamic;
+    }
     pcl_all.ms_ground += pcl_fig.ms_ground;
     pcl_all.ms_cluster += pcl_fig.ms_cluster;
     pcl_all.ms_dynamic += pcl_fig.ms_dynamic;
@@ -385,5 +410,9 @@ int main(int argc, char** argv) {
   std::printf("all scenarios:\n");
   ours_all.print("ours");
   pcl_all.print("pcl");
+  if (ours_held_out.frames > 0) {
+    std::printf("held-out scenarios:\n");
+    ours_held_out.print("ours");
+  }
   return 0;
 }

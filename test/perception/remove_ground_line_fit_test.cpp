@@ -227,6 +227,43 @@ TEST(RemoveGroundLineFit, WallBasesAreObstaclesAndTheFloorBesideThemGround) {
   EXPECT_EQ(under_seat_as_ground, under_seat);
 }
 
+TEST(RemoveGroundLineFit, FloorAlongAnAislesShelvesIsGround) {
+  using perception_test::Box;
+  // An aisle 2.5 m wide between shelving: the rings meet the floor along the shelves' feet at a
+  // grazing angle, sampling it densely within centimetres of their faces.
+  const std::vector<Box> boxes = {{{-1.0F, 1.25F, 0.0F}, {6.0F, 1.85F, 2.0F}, 1},
+                                  {{-1.0F, -1.85F, 0.0F}, {6.0F, -1.25F, 2.0F}, 2}};
+  std::vector<float> gap;
+  const Labelled scene = ringScan(boxes, &gap);
+  RemoveGroundLineFit remover(GroundRemovalParams{});
+  auto obstacles = std::make_shared<PointCloud>();
+  auto ground = std::make_shared<PointCloud>();
+  remover.removeGround(scene.cloud, obstacles, ground);
+  std::size_t g = 0;
+  int near_foot = 0;
+  int near_foot_as_ground = 0;
+  int low_shelf = 0;
+  int low_shelf_as_obstacle = 0;
+  for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
+    const auto& p = scene.cloud->points[i];
+    const bool as_ground = g < ground->size() && ground->points[g].x == p.x &&
+                           ground->points[g].y == p.y && ground->points[g].z == p.z;
+    g += as_ground ? 1 : 0;
+    if (scene.is_ground[i] && gap[i] > 0.03F) {
+      ++near_foot;
+      near_foot_as_ground += as_ground ? 1 : 0;
+    }
+    if (!scene.is_ground[i] && p.z <= 0.05F) {
+      ++low_shelf;
+      low_shelf_as_obstacle += as_ground ? 0 : 1;
+    }
+  }
+  ASSERT_GT(near_foot, 300);
+  ASSERT_GT(low_shelf, 20);
+  EXPECT_EQ(near_foot_as_ground, near_foot);
+  EXPECT_EQ(low_shelf_as_obstacle, low_shelf);
+}
+
 TEST(RemoveGroundLineFit, HandlesDegenerateInput) {
   RemoveGroundLineFit remover(GroundRemovalParams{});
   auto run = [&](const PointCloudPtr& in, std::size_t& obstacles_out, std::size_t& ground_out) {

@@ -69,17 +69,26 @@ inline bool rayHitsBox(const Eigen::Vector3f& origin, const Eigen::Vector3f& dir
   return t_near > 0.0F;
 }
 
-// Scans azimuths [az_begin, az_end) (base frame) at `az_step`, elevations -7..30 degrees at
-// `el_step` degrees, up to 8 m, from a lidar kLidarHeight above the base origin.
+// Where the lidar sits and which elevations it sweeps (upright, level).
+struct Sensor {
+  float height{kLidarHeight};
+  float min_elevation_deg{-7.0F};
+  float max_elevation_deg{30.0F};
+};
+
+// Scans azimuths [az_begin, az_end) (base frame) at `az_step`, the sensor's elevations at
+// `el_step` degrees, up to 8 m, from a lidar `sensor.height` above the base origin.
 inline std::vector<Hit> scan(const Pose& pose, const std::vector<Box>& boxes, float az_begin_deg,
-                             float az_end_deg, float az_step_deg, float el_step_deg = 1.0F) {
+                             float az_end_deg, float az_step_deg, float el_step_deg = 1.0F,
+                             const Sensor& sensor = Sensor{}) {
   std::vector<Hit> hits;
   const Eigen::Matrix4f base_to_map = pose.baseToMap();
   const Eigen::Matrix3f rotation = base_to_map.topLeftCorner<3, 3>();
   const Eigen::Vector3f origin =
-      base_to_map.topRightCorner<3, 1>() + Eigen::Vector3f(0, 0, kLidarHeight);
+      base_to_map.topRightCorner<3, 1>() + Eigen::Vector3f(0, 0, sensor.height);
   for (float az = az_begin_deg; az < az_end_deg; az += az_step_deg) {
-    for (float el = -7.0F; el <= 30.0F; el += el_step_deg) {
+    for (float el = sensor.min_elevation_deg; el <= sensor.max_elevation_deg + 1e-3F;
+         el += el_step_deg) {
       const float a = az * kPi / 180.0F;
       const float e = el * kPi / 180.0F;
       const Eigen::Vector3f dir_base(std::cos(e) * std::cos(a), std::cos(e) * std::sin(a),
@@ -104,7 +113,7 @@ inline std::vector<Hit> scan(const Pose& pose, const std::vector<Box>& boxes, fl
       if (id == -2) {
         continue;
       }
-      const Eigen::Vector3f in_base = dir_base * best + Eigen::Vector3f(0, 0, kLidarHeight);
+      const Eigen::Vector3f in_base = dir_base * best + Eigen::Vector3f(0, 0, sensor.height);
       hits.push_back(Hit{pcl::PointXYZ(in_base.x(), in_base.y(), in_base.z()), id});
     }
   }

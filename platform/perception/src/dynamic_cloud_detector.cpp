@@ -30,6 +30,28 @@ constexpr float kSmearReferenceDistance = 2.0F;
 // rendered image this bridges holes up to 2 * (kHoleRows + 1) rows high between the lines of a
 // sparse scan pattern, which the camera's projection stretches towards the image's sides.
 constexpr int kHoleRows = 2;
+// Gaps in the scan pattern (see measureScanGaps): the share of in-row gaps above which an empty
+// pixel is no evidence of free space, the decay of the counts per frame, and the samples needed
+// before emptiness counts at all.
+constexpr double kMaxGapShare = 0.05;
+constexpr double kGapDecay = 0.95;
+constexpr double kMinGapSamples = 200.0;
+// Elevation bins of the learned view: uniform in the tangent, kElevationBinsPerUnit per unit of
+// tangent (about half a degree near the horizon), up to +-kMaxElevationTangent (76 degrees).
+constexpr float kElevationBinsPerUnit = 100.0F;
+constexpr float kMaxElevationTangent = 4.0F;
+constexpr int kElevationBins =
+    static_cast<int>(2.0F * kMaxElevationTangent * kElevationBinsPerUnit) + 1;
+// Returns a bin needs before its elevation counts as covered by the sensor: a stray return (a
+// reflection, a bird) must not open a band the sensor never looks at.
+constexpr std::uint32_t kMinReturnsPerElevation = 20;
+// Earlier frames that must have hidden a point before its gaps are read as a line: two points
+// always make one.
+constexpr int kMinRecessionFrames = 3;
+// The gap line of a thing walking away reaches zero within this many frames of now (its legs and
+// arms make the nearest return jitter by a few centimetres); the line of a surface revealed by
+// something moving past it reaches zero far in the future or not at all.
+constexpr float kRecessionZeroAges = 2.0F;
 
 bool allFinite(const Eigen::Matrix4f& m) {
   return m.allFinite();
@@ -99,6 +121,13 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   tan_min_elevation_ = std::tan(config_.sensor_min_elevation_deg * kDegToRad);
   tan_max_elevation_ = std::tan(config_.sensor_max_elevation_deg * kDegToRad);
   base_to_camera_ = camera.camera_to_base.inverse();
+  camera_up_z_ = camera.camera_to_base(2, 1);
+  elevation_counts_.assign(kElevationBins, 0);
+  scan_pixels_between_ = 0.0;
+  scan_gaps_ = 0.0;
+  emptiness_is_evidence_ = false;
+  judged_tan_min_ = 1.0F;
+  judged_tan_max_ = -1.0F;
 
   // One slot more than the compared history: the newest frame is stored while the oldest of the
   // others is still being compared against.
@@ -111,6 +140,8 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   current_to_camera_.reserve(history_.size());
   current_to_old_base_.reserve(history_.size());
   compared_frames_.reserve(history_.size());
+  compared_age_.reserve(history_.size());
+  old_to_current_camera_.reserve(history_.size());
   compared_depth_.reserve(history_.size());
   compared_roi_margin_.reserve(history_.size());
   compared_roi_margin_per_metre_.reserve(history_.size());
@@ -153,8 +184,11 @@ void DynamicCloudDetector::renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>
     int pixel = 0;
     if (projectToPixel(q, pixel)) {
       raw_depth_[pixel] = std::min(raw_depth_[pixel], q.norm());
+      recordElevation(q.y() / std::sqrt(q.x() * q.x() + q.z() * q.z()));
     }
   }
+  updateObservedView();
+  measureScanGaps();
   // Each pixel keeps the nearest return of its 3x3 neighbourhood, so that a thin structure or a
   // sparse scan does not leave a see-through gap next to where something was seen.
   const int w = image_width_;
@@ -175,6 +209,59 @@ void DynamicCloudDetector::renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>
       frame.nearest_depth[static_cast<std::size_t>(v) * w + u] = nearest;
     }
   }
+}
+
+void DynamicCloudDetector::recordElevation(float tan_elevation) {
+  const float clamped =
+      std::max(-kMaxElevationTangent, std::min(kMaxElevationTangent, tan_elevation));
+  std::uint32_t& count = elevation_counts_[static_cast<std::size_t>(
+      (clamped + kMaxElevationTangent) * kElevationBinsPerUnit + 0.5F)];
+  count += count < std::numeric_limits<std::uint32_t>::max() ? 1U : 0U;
+}
+
+void DynamicCloudDetector::measureScanGaps() {
+  // Pixels between two returns of the same row: empty ones are gaps in the scan pattern. A
+  // spinning lidar sweeps its rows continuously, so along a row gaps are rare (its gaps lie
+  // between rows, which the hole test bridges); a non-repeating pattern leaves patches anywhere.
+  std::uint64_t between = 0;
+  std::uint64_t gaps = 0;
+  for (int v = 0; v < image_height_; ++v) {
+    const float* row = &raw_depth_[static_cast<std::size_t>(v) * image_width_];
+    for (int u = 1; u + 1 < image_width_; ++u) {
+      if (row[u - 1] != kEmpty && row[u + 1] != kEmpty) {
+        ++between;
+        gaps += row[u] == kEmpty ? 1 : 0;
+      }
+    }
+  }
+  // Counts decay over about kGapMemoryFrames frames, so the estimate follows the sensor without
+  // flickering with one frame's content.
+  scan_pixels_between_ = scan_pixels_between_ * kGapDecay + static_cast<double>(between);
+  scan_gaps_ = scan_gaps_ * kGapDecay + static_cast<double>(gaps);
+  emptiness_is_evidence_ =
+      scan_pixels_between_ >= kMinGapSamples && scan_gaps_ <= kMaxGapShare * scan_pixels_between_;
+}
+
+void DynamicCloudDetector::updateObservedView() {
+  int lowest = 0;
+  while (lowest < kElevationBins && elevation_counts_[lowest] < kMinReturnsPerElevation) {
+    ++lowest;
+  }
+  int highest = kElevationBins - 1;
+  while (highest > lowest && elevation_counts_[highest] < kMinReturnsPerElevation) {
+    --highest;
+  }
+  if (lowest >= kElevationBins) {
+    judged_tan_min_ = 1.0F;
+    judged_tan_max_ = -1.0F;
+    return;
+  }
+  // Half a bin beyond the outermost covered bins: their returns spread over the whole bin.
+  const float half_bin = 0.5F / kElevationBinsPerUnit;
+  judged_tan_min_ = std::max(tan_min_elevation_,
+                             lowest / kElevationBinsPerUnit - kMaxElevationTangent - half_bin);
+  judged_tan_max_ = std::min(tan_max_elevation_,
+                             highest / kElevationBinsPerUnit - kMaxElevationTangent + half_bin);
 }
 
 void DynamicCloudDetector::horizontalMin(const std::vector<float>& in, int radius,
@@ -251,6 +338,8 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
   const float pixel_angle = config_.pixel_angle_deg * kDegToRad;
 
   compared_frames_.clear();
+  compared_age_.clear();
+  old_to_current_camera_.clear();
   current_to_camera_.clear();
   current_to_old_base_.clear();
   compared_depth_.clear();
@@ -264,7 +353,9 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
       continue;
     }
     compared_frames_.push_back(&frame);
+    compared_age_.push_back(static_cast<float>(now - frame.sequence));
     current_to_camera_.push_back(frame.map_to_camera * T_base2map);
+    old_to_current_camera_.push_back(base_to_camera_ * current_to_camera_.back().inverse());
     current_to_old_base_.push_back(frame.map_to_base * T_base2map);
     const float mismatch =
         std::fabs(yaw_step - frame.yaw_step) +
@@ -282,6 +373,7 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
     compared_roi_margin_per_metre_.push_back(std::fabs(yaw_step) + std::fabs(frame.yaw_step));
   }
 
+  current_slot_ = next_slot_;
   HistoryFrame& slot = history_[next_slot_];
   next_slot_ = (next_slot_ + 1) % history_.size();
   slot.sequence = now;
@@ -297,17 +389,61 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
 }
 
 bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, int pixel,
-                                             float beyond) const {
+                                             float beyond, float height,
+                                             const Eigen::Vector3f& q) const {
   const int u = pixel % image_width_;
   const int v = pixel / image_width_;
   const std::size_t column = static_cast<std::size_t>(u);
-  for (int vv = std::max(0, v - kHoleRows); vv <= std::min(image_height_ - 1, v + kHoleRows);
-       ++vv) {
+  // Rows whose rays, at the point's depth, pass outside the sensor's view, above the height cut
+  // or under the floor (whose returns are removed as ground) are empty for that reason alone and
+  // cannot vouch for the pixel. The window of rows asked slides away from them; where fewer rows
+  // than the window lie inside all three, as at the edge of a high or flipped mount's view, an
+  // empty pixel cannot be told from a gap.
+  const float metres_per_row = q.z() / fy_;
+  const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
+  float band_first = (judged_tan_min_ * horizontal - q.y()) / metres_per_row;
+  float band_last = (judged_tan_max_ * horizontal - q.y()) / metres_per_row;
+  const float height_per_row = camera_up_z_ * metres_per_row;
+  if (std::fabs(height_per_row) > 1e-6F) {
+    const float a = -height / height_per_row;
+    const float b = (config_.roi_z_max - height) / height_per_row;
+    band_first = std::max(band_first, std::min(a, b));
+    band_last = std::min(band_last, std::max(a, b));
+  }
+  // One row inside each edge: the rendered image spreads every return over its 3 x 3 neighbours.
+  const int first_allowed = static_cast<int>(std::ceil(band_first)) + 1;
+  const int last_allowed = static_cast<int>(std::floor(band_last)) - 1;
+  int first = -kHoleRows;
+  int last = kHoleRows;
+  if (last > last_allowed) {
+    first -= last - last_allowed;
+    last = last_allowed;
+  }
+  if (first < first_allowed) {
+    last = std::min(last_allowed, last + (first_allowed - first));
+    first = first_allowed;
+  }
+  if (last - first < 2 * kHoleRows) {
+    return false;
+  }
+  for (int vv = std::max(0, v + first); vv <= std::min(image_height_ - 1, v + last); ++vv) {
     if (!(depth[static_cast<std::size_t>(vv) * image_width_ + column] > beyond)) {
       return false;
     }
   }
   return true;
+}
+
+bool DynamicCloudDetector::vacatedNow(std::size_t frame, const Eigen::Vector3f& q, float distance,
+                                      float nearest, float margin) const {
+  const Eigen::Vector3f then = q * (nearest / distance);
+  const Eigen::Vector3f now = (old_to_current_camera_[frame] * then.homogeneous()).head<3>();
+  int pixel = 0;
+  if (!projectToPixel(now, pixel)) {
+    return false;
+  }
+  const float seen_now = history_[current_slot_].nearest_depth[static_cast<std::size_t>(pixel)];
+  return seen_now != kEmpty && seen_now > now.norm() + margin;
 }
 
 bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
@@ -325,8 +461,21 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
   // No margin on the height cut: a level robot sees the same heights from every pose.
   const float z_limit = config_.roi_z_max;
   int free_votes = 0;
+  int empty_votes = 0;
   int seen_votes = 0;
   int hidden_votes = 0;
+  // Frames that hid the point behind a place seen through now, and the least-squares sums of
+  // their gap in front of the point against their age (see the class comment).
+  int vacated_votes = 0;
+  float fit_n = 0.0F;
+  float sum_age = 0.0F;
+  float sum_gap = 0.0F;
+  float sum_age2 = 0.0F;
+  float sum_age_gap = 0.0F;
+  float sum_gap2 = 0.0F;
+  float sum_margin = 0.0F;
+  float oldest_seen_age = 0.0F;
+  const bool recession = config_.recession_min_step > 0.0F;
   for (std::size_t k = 0; k < compared_frames_.size(); ++k) {
     const Eigen::Vector3f q = (current_to_camera_[k] * p).head<3>();
     int pixel = 0;
@@ -345,18 +494,22 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
       // return at or before the point's depth either (returns far behind it, such as a wall
       // whose upper part the height cut removed, are fine). Sideways neighbours are not asked:
       // beside a walker's current place lies its own earlier one.
-      if (!nothingNearAround(*compared_depth_[k], pixel, free_beyond)) {
+      if (!nothingNearAround(*compared_depth_[k], pixel, free_beyond, point.z, q)) {
         continue;
       }
       const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
       const bool in_view =
-          q.y() >= tan_min_elevation_ * horizontal && q.y() <= tan_max_elevation_ * horizontal;
+          q.y() >= judged_tan_min_ * horizontal && q.y() <= judged_tan_max_ * horizontal;
       const Eigen::Vector4f old_base = current_to_old_base_[k] * p;
       const float smear =
           compared_roi_margin_[k] + compared_roi_margin_per_metre_[k] * old_base.head<2>().norm();
       const bool in_roi = std::fabs(old_base.x()) <= x_limit - smear &&
                           std::fabs(old_base.y()) <= y_limit - smear && old_base.z() <= z_limit;
       free = in_view && in_roi;
+      if (free && !emptiness_is_evidence_) {
+        ++empty_votes;  // weighed against the other frames below
+        continue;
+      }
     } else {
       free = nearest > free_beyond;
       // A return at the point's own depth: that frame saw the same surface there; a nearer
@@ -365,10 +518,56 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
         const bool seen = nearest >= 2.0F * distance - free_beyond;
         seen_votes += seen ? 1 : 0;
         hidden_votes += seen ? 0 : 1;
+        if (seen) {
+          oldest_seen_age = std::max(oldest_seen_age, compared_age_[k]);
+        }
+        if (recession) {
+          const float margin = free_beyond - distance;
+          const float gap = distance - nearest;
+          const float age = compared_age_[k];
+          if (!seen && vacatedNow(k, q, distance, nearest, margin)) {
+            ++vacated_votes;
+            fit_n += 1.0F;
+            sum_age += age;
+            sum_gap += gap;
+            sum_age2 += age * age;
+            sum_age_gap += age * gap;
+            sum_gap2 += gap * gap;
+            sum_margin += margin;
+          }
+        }
       }
     }
     if (free && ++free_votes >= config_.min_free_votes) {
       return Evidence::kMoved;
+    }
+  }
+  // A pattern that leaves patches unscanned in every frame makes a static surface look empty in
+  // some frames; it is still seen in most. Empty pixels of such a sensor count only where the
+  // frames that saw through the place outnumber those that saw the surface there.
+  if (empty_votes > 0 && free_votes + empty_votes >= config_.min_free_votes &&
+      free_votes + empty_votes > seen_votes) {
+    return Evidence::kMoved;
+  }
+  if (vacated_votes >= std::max(config_.min_free_votes, kMinRecessionFrames)) {
+    // The gaps of a thing walking away grow along a line through about zero: steep enough, near
+    // the origin and close to the line, and no frame old enough for the line to put its gap
+    // beyond the margin saw the point at its own depth. Something that stood in front of a
+    // surface and stepped aside leaves gaps of one length, a line without slope; the side of a
+    // body passing in front of a surface hides it only in some of the frames the line expects.
+    const float denominator = fit_n * sum_age2 - sum_age * sum_age;
+    if (denominator > 0.0F) {
+      const float slope = (fit_n * sum_age_gap - sum_age * sum_gap) / denominator;
+      const float intercept = (sum_gap - slope * sum_age) / fit_n;
+      const float margin = sum_margin / fit_n;
+      const float residual = std::max(
+          0.0F, sum_gap2 - intercept * sum_gap - slope * sum_age_gap);  // sum of squared errors
+      if (slope >= config_.recession_min_step &&
+          std::fabs(intercept) <= std::min(0.5F * margin, kRecessionZeroAges * slope) &&
+          residual <= 0.25F * fit_n * margin * margin &&
+          oldest_seen_age * slope <= margin + slope) {
+        return Evidence::kMoved;
+      }
     }
   }
   // Stayed when the surface was seen where it is now in enough frames and in at least as many

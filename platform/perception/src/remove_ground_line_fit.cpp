@@ -47,6 +47,10 @@ static_assert(kStackOffset > kStackExtent / kStackCell + 1.0F,
 // floor's own noise, but less than the few centimetres at which a ring meets a wall above the
 // floor in front of it.
 constexpr float kStackFootSlack = 0.015F;
+// Horizontal distance within which a neighbouring stack's rising returns must come for a point to
+// stand at its foot: two and a half times the range noise. The returns of one face stacked above
+// each other lie that close; floor a few centimetres in front of the face does not.
+constexpr float kStackFootRadius = 0.025F;
 
 void requireFinite(const char* name, float value) {
   if (!std::isfinite(value)) {
@@ -256,7 +260,8 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
   // here, once per bin, rather than for every point above.
   for (std::size_t cell = 0; cell < bin_lowest_z_.size(); ++cell) {
     if (!std::isnan(bin_lowest_z_[cell]) &&
-        onStack(static_cast<std::size_t>(bin_lowest_point_[cell]), bin_lowest_z_[cell])) {
+        onStack(static_cast<std::size_t>(bin_lowest_point_[cell]),
+                points[static_cast<std::size_t>(bin_lowest_point_[cell])])) {
       bin_lowest_z_[cell] = std::numeric_limits<float>::quiet_NaN();
     }
   }
@@ -283,7 +288,7 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
     if (range < params_.x_distance_need_preprocess) {
       tolerance = params_.z_distance_need_remove;
     }
-    if (p.z - ground_z <= tolerance && p.z <= params_.max_obstacle_height && !onStack(i, p.z)) {
+    if (p.z - ground_z <= tolerance && p.z <= params_.max_obstacle_height && !onStack(i, p)) {
       ground->points.push_back(p);
     } else {
       obstacles->points.push_back(p);
@@ -333,8 +338,8 @@ void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
   stack_columns_ = max_column - min_column + 3;
   const int rows = max_row - min_row + 3;
   const std::size_t cells = static_cast<std::size_t>(stack_columns_) * rows;
-  stack_cells_.assign(cells, StackCell{std::numeric_limits<float>::infinity(),
-                                       -std::numeric_limits<float>::infinity()});
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  stack_cells_.assign(cells, StackCell{kInf, -kInf, kInf, kInf, -kInf, -kInf});
   for (std::size_t i = 0; i < n; ++i) {
     if (point_stack_cell_[i] < 0) {
       continue;
@@ -344,17 +349,28 @@ void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
     point_stack_cell_[i] = cell;
     stack_cells_[cell].bottom = std::min(stack_cells_[cell].bottom, points[i].z);
   }
+  const float least_rise = params_.max_dist_point_groundline - kStackFootSlack;
   for (std::size_t i = 0; i < n; ++i) {
     const int cell = point_stack_cell_[i];
-    if (cell >= 0 && points[i].z <= stack_cells_[cell].bottom + kStackReach) {
-      stack_cells_[cell].top = std::max(stack_cells_[cell].top, points[i].z);
+    if (cell < 0) {
+      continue;
+    }
+    StackCell& stack = stack_cells_[cell];
+    const pcl::PointXYZ& p = points[i];
+    if (p.z <= stack.bottom + kStackReach) {
+      stack.top = std::max(stack.top, p.z);
+      if (p.z > stack.bottom + least_rise) {
+        stack.rise_min_x = std::min(stack.rise_min_x, p.x);
+        stack.rise_min_y = std::min(stack.rise_min_y, p.y);
+        stack.rise_max_x = std::max(stack.rise_max_x, p.x);
+        stack.rise_max_y = std::max(stack.rise_max_y, p.y);
+      }
     }
   }
   // Most points lie on open floor, far from any stack: mark the neighbourhoods of the cells that
   // could pass the test (rising more than max_dist_point_groundline - kStackFootSlack from their
   // bottom), so that onStack can dismiss the others with one look-up.
   near_stack_.assign(cells, 0);
-  const float least_rise = params_.max_dist_point_groundline - kStackFootSlack;
   const int last = static_cast<int>(cells) - stack_columns_ - 1;
   for (int c = stack_columns_ + 1; c < last; ++c) {
     if (stack_cells_[c].top - stack_cells_[c].bottom > least_rise) {
@@ -368,18 +384,23 @@ void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
   }
 }
 
-bool RemoveGroundLineFit::onStack(std::size_t point, float z) const {
+bool RemoveGroundLineFit::onStack(std::size_t point, const pcl::PointXYZ& p) const {
   const int cell = point_stack_cell_[point];
   if (cell < 0 || near_stack_[cell] == 0) {
     return false;
   }
-  const float foot = z + kStackFootSlack;
-  const float rise = z + params_.max_dist_point_groundline;
+  const float foot = p.z + kStackFootSlack;
+  const float rise = p.z + params_.max_dist_point_groundline;
   for (int row_offset = -stack_columns_; row_offset <= stack_columns_;
        row_offset += stack_columns_) {
     for (int c = cell + row_offset - 1; c <= cell + row_offset + 1; ++c) {
-      if (stack_cells_[c].bottom <= foot && stack_cells_[c].top > rise) {
-        return true;
+      const StackCell& stack = stack_cells_[c];
+      if (stack.bottom <= foot && stack.top > rise) {
+        const float dx = std::max({stack.rise_min_x - p.x, p.x - stack.rise_max_x, 0.0F});
+        const float dy = std::max({stack.rise_min_y - p.y, p.y - stack.rise_max_y, 0.0F});
+        if (dx * dx + dy * dy <= kStackFootRadius * kStackFootRadius) {
+          return true;
+        }
       }
     }
   }

@@ -32,6 +32,19 @@ namespace perception {
 // point is dynamic with at least min_free_votes free votes. Newly visible or briefly occluded
 // structure therefore stays static: no earlier frame saw through it.
 //
+// The reverse question catches what walks straight away: its earlier places lie in front of its
+// current one along the line of sight, so earlier frames only ever hid it. A point is moved away
+// when earlier frames saw a return in front of it whose gap to it grows in proportion to the
+// frame's age (a least-squares line through the origin-near gaps, at least recession_min_step per
+// frame) and the current frame sees through the places of those returns. Structure revealed by
+// something stepping aside has a constant gap, and a static occluder is still seen where it was.
+//
+// Emptiness is judged only at elevations the sensor demonstrably covers: besides the configured
+// limits, the detector counts the returns it receives per elevation (in the lidar-fixed camera
+// frame) and takes the band between the lowest and highest well-populated elevations as the
+// sensor's view on its mount; a flipped or high mount, or a sensor with a narrower field than
+// configured, thus never lends unobserved directions the look of free space.
+//
 // Scans are not motion-compensated: each is smeared by the robot's motion while it was taken,
 // taken to be the pose change since the previous Update. Where two compared scans were smeared
 // differently (the robot started, stopped or changed its turn in between), the earlier depth
@@ -97,12 +110,25 @@ class DynamicCloudDetector {
   // (evidence_ holds the cluster's evidence).
   void spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster);
   void renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>& cloud, HistoryFrame& frame);
+  // Whether `frame`'s return at `nearest` in front of `point` (in that frame's camera: `q`, at
+  // `distance`) is seen through by the current frame, `margin` deep.
+  bool vacatedNow(std::size_t frame, const Eigen::Vector3f& q, float distance, float nearest,
+                  float margin) const;
+  // Counts the returns of a frame per elevation and narrows the judged view to the band the
+  // sensor covers (see the class comment).
+  void recordElevation(float tan_elevation);
+  void updateObservedView();
+  // Measures how often the scan pattern leaves gaps inside its own rows (see
+  // emptiness_is_evidence_).
+  void measureScanGaps();
   // Writes into `out` the minimum of `in` over a horizontal window of +-radius pixels.
   void horizontalMin(const std::vector<float>& in, int radius, std::vector<float>& out);
   bool projectToPixel(const Eigen::Vector3f& camera_point, int& pixel) const;
   // Whether the pixels directly above and below `pixel` in `depth` hold no return at or before
-  // `beyond`.
-  bool nothingNearAround(const std::vector<float>& depth, int pixel, float beyond) const;
+  // `beyond`; the rows asked are those whose rays pass the point (base height `height`, `q` in
+  // that frame's camera) inside the judged view and the kept height band.
+  bool nothingNearAround(const std::vector<float>& depth, int pixel, float beyond, float height,
+                         const Eigen::Vector3f& q) const;
 
   std::string yaml_path_;
   DynamicCloudDetectorConfig config_;
@@ -118,7 +144,21 @@ class DynamicCloudDetector {
   float cy_{0.0F};
   float tan_min_elevation_{0.0F};
   float tan_max_elevation_{0.0F};
+  // Returns received per elevation bin (uniform in the tangent of the elevation), and the view
+  // judged from them and the configured limits; empty (min > max) until enough returns came.
+  std::vector<std::uint32_t> elevation_counts_;
+  float judged_tan_min_{1.0F};
+  float judged_tan_max_{-1.0F};
+  // Decaying counts of raw pixels between two returns of their row, and of those left empty. An
+  // empty pixel is full evidence of free space only while such gaps are rare (a sensor that
+  // sweeps rows); for a pattern that leaves patches unscanned in every frame, it must be backed by
+  // most of the compared frames (see evidenceFor).
+  double scan_pixels_between_{0.0};
+  double scan_gaps_{0.0};
+  bool emptiness_is_evidence_{false};
   Eigen::Matrix4f base_to_camera_{Eigen::Matrix4f::Identity()};
+  // Base height gained per unit of camera y (the image's row direction): the mount's tilt.
+  float camera_up_z_{1.0F};
 
   // Ring of history frames; next_slot_ is overwritten by the next Update.
   std::vector<HistoryFrame, Eigen::aligned_allocator<HistoryFrame>> history_;
@@ -130,6 +170,11 @@ class DynamicCloudDetector {
   std::vector<Eigen::Matrix4f, Eigen::aligned_allocator<Eigen::Matrix4f>> current_to_camera_;
   std::vector<Eigen::Matrix4f, Eigen::aligned_allocator<Eigen::Matrix4f>> current_to_old_base_;
   std::vector<const HistoryFrame*> compared_frames_;
+  // Per compared frame: its age in updates, and its camera -> the current camera.
+  std::vector<float> compared_age_;
+  std::vector<Eigen::Matrix4f, Eigen::aligned_allocator<Eigen::Matrix4f>> old_to_current_camera_;
+  // The slot holding the current frame's image.
+  std::size_t current_slot_{0};
   // Per compared frame: the depth image to compare against (the frame's own, or a copy widened
   // in azimuth by the smear mismatch, see Update) and the extra region-of-interest margin,
   // metres plus metres per metre of range.

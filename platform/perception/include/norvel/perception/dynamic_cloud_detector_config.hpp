@@ -30,11 +30,20 @@ struct DynamicCloudDetectorConfig {
   // own depth (in at least min_free_votes frames, and in as many as hid them) stay static. 0
   // turns this off.
   float spread_radius{0.3F};
+  // Something walking straight away from the sensor hides, in every earlier frame, the place
+  // where it is now behind where it was then. A point counts as moved away when the earlier
+  // frames saw a return in front of it whose distance to it grows with the frame's age by at
+  // least this much per frame (0.03 m per frame is 0.3 m/s at 10 Hz), roughly in proportion to
+  // the age, and the current frame sees through where those returns were. 0 turns this off.
+  float recession_min_step{0.03F};
   // Points lower than this above the floor (base z) are never called dynamic: low returns flicker
   // between ground and obstacle and would otherwise look like motion.
   float min_point_height{0.08F};
-  // Elevation limits of what the sensor sees, in the virtual camera frame (horizontal at 0). A
-  // pixel outside them is never observed, so its emptiness says nothing.
+  // Elevation limits of what the sensor sees, in the virtual camera frame (horizontal at 0 in
+  // the lidar's own frame: the camera turns with the lidar's mount). A pixel outside them is
+  // never observed, so its emptiness says nothing. They are an upper bound: the detector also
+  // learns from the returns themselves which elevations the sensor actually covers on its mount
+  // and only judges emptiness inside both.
   float sensor_min_elevation_deg{-7.0F};
   float sensor_max_elevation_deg{30.0F};
   // The region of interest the node keeps around the robot (|x| <= roi_x_max, |y| <= roi_y_max,

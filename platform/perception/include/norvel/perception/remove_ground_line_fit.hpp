@@ -45,10 +45,12 @@ namespace perception {
 // of 3 cm cells (points within 20 m of the origin and not above max_obstacle_height), a point
 // stands on a vertical structure when a cell of its 3 x 3 neighbourhood holds a lowest point no
 // more than 1.5 cm above it and, within 0.25 m above that lowest point, a point more than
-// max_dist_point_groundline above it. Such points are obstacles and never ground-line
-// candidates. An overhang (a seat or table top) over open floor does not count: its lowest point
-// is far above the floor under it. Floor within a few centimetres of a wall's face may come out
-// as obstacle.
+// max_dist_point_groundline above it, and those rising points come within 2.5 cm of it
+// horizontally (range noise; the cells alone would reach 4.5 cm and more, taking the floor along
+// a wall's foot, which rings at a grazing angle sample densely, for the wall). Such points are
+// obstacles and never ground-line candidates. An overhang (a seat or table top) over open floor
+// does not count: its lowest point is far above the floor under it. Floor within about 2.5 cm of
+// a wall's face may come out as obstacle.
 //
 // Ownership and threading: the remover owns scratch buffers sized on first use and reused by
 // later calls, so removeGround is not reentrant: use one instance per thread.
@@ -86,7 +88,7 @@ class RemoveGroundLineFit {
   // Fills the vertical-structure grid for `points` (see the class comment); onStack then tells
   // whether point `point` at height `z` stands at the foot of, or on, such a structure.
   void buildStackGrid(const PointCloud::VectorType& points);
-  bool onStack(std::size_t point, float z) const;
+  bool onStack(std::size_t point, const pcl::PointXYZ& p) const;
   void fitSegmentLines(int segment);
   float groundHeight(int segment, float range, bool& has_line) const;
 
@@ -106,7 +108,9 @@ class RemoveGroundLineFit {
   std::vector<GroundLine> lines_;
   std::vector<int> segment_line_begin_;
   // Vertical-structure grid, reused across calls: per point its cell (-1 when not covered) and
-  // cell coordinates; per cell the lowest height and the top of the stack rising from it.
+  // cell coordinates; per cell the lowest height, the top of the stack rising from it and the
+  // horizontal bounding box of its rising points (those more than max_dist_point_groundline -
+  // 1.5 cm above the lowest).
   std::vector<int> point_stack_cell_;
   std::vector<int> stack_column_;
   std::vector<int> stack_row_;
@@ -114,6 +118,10 @@ class RemoveGroundLineFit {
   struct StackCell {
     float bottom;
     float top;
+    float rise_min_x;
+    float rise_min_y;
+    float rise_max_x;
+    float rise_max_y;
   };
   std::vector<StackCell> stack_cells_;
   // Per cell: whether a cell of its 3 x 3 neighbourhood rises enough to hold a stack.
