@@ -1,9 +1,9 @@
 // Time of processOneFrame on simulated scans of 20k, 100k and 300k points, with one default
-// camera, debug off and post-fusion off. The per-stage figures are the node's own timing log
-// lines, captured while the logger stays at INFO as in production; the console is left out so
-// that printing does not dominate.
+// camera (or, with --360, four 90-degree cameras around the robot), debug off and post-fusion
+// off. The per-stage figures are the node's own timing log lines, captured while the logger stays
+// at INFO as in production; the console is left out so that printing does not dominate.
 //
-// Usage: frame_pipeline_benchmark [frames per size, default 30]
+// Usage: frame_pipeline_benchmark [frames per size, default 30] [--360]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -58,15 +58,40 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   if (bench::helpRequested(argc, argv,
-                           "usage: frame_pipeline_benchmark [FRAMES]\n"
+                           "usage: frame_pipeline_benchmark [FRAMES] [--360]\n"
                            "  processOneFrame per-stage medians over FRAMES simulated scans "
-                           "(default 30) at 20k, 100k and 300k points\n")) {
+                           "(default 30) at 20k, 100k and 300k points;\n"
+                           "  --360: four 90-degree cameras covering all around\n")) {
     return 0;
   }
   bench::useBuildTreePackagePrefix(BUILD_TREE_PACKAGE_PREFIX);
-  const int frames = argc > 1 ? std::atoi(argv[1]) : 30;
+  int frames = 30;
+  bool all_around = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--360") {
+      all_around = true;
+    } else {
+      frames = std::atoi(argv[i]);
+    }
+  }
   setenv("SPDLOG_STDOUT", "false", 1);
-  std::vector<const char*> ros_argv{"frame_pipeline_benchmark", "--ros-args", "-p", "debug:=false"};
+  std::vector<std::string> arguments{"frame_pipeline_benchmark", "--ros-args", "-p",
+                                     "debug:=false"};
+  if (all_around) {
+    arguments.insert(arguments.end(), {"-p", "virtual_cameras_num:=4"});
+    for (int n = 0; n < 4; ++n) {
+      const std::string key = "vir_cam_" + std::to_string(n) + ".";
+      for (const std::string& value :
+           {key + "horizontal_start_pos:=" + std::to_string(90 * n),
+            key + "horizontal_end_pos:=" + std::to_string(90 * n + 90)}) {
+        arguments.insert(arguments.end(), {"-p", value});
+      }
+    }
+  }
+  std::vector<const char*> ros_argv;
+  for (const std::string& argument : arguments) {
+    ros_argv.push_back(argument.c_str());
+  }
   rclcpp::init(static_cast<int>(ros_argv.size()), ros_argv.data());
   auto stages = std::make_shared<StageTimes>();
   corvanta::Logger::Instance().logger_->sinks().push_back(stages);
@@ -86,8 +111,8 @@ int main(int argc, char** argv) {
 
   lidar_sim::Scenario scenario =
       lidar_sim::loadScenario(std::string(SCENARIO_DIR) + "/office_crossing.yaml");
-  std::printf("processOneFrame, one default camera, debug off, post-fusion off, %d frames each\n",
-              frames);
+  std::printf("processOneFrame, %s, debug off, post-fusion off, %d frames each\n",
+              all_around ? "four 90-degree cameras (360 degrees)" : "one default camera", frames);
   std::printf("%8s %12s  per-stage medians (ms)\n", "points", "total ms");
   double previous_total = 0.0;
   size_t previous_points = 0;

@@ -30,6 +30,9 @@ constexpr float kSmearReferenceDistance = 2.0F;
 // rendered image this bridges holes up to 2 * (kHoleRows + 1) rows high between the lines of a
 // sparse scan pattern, which the camera's projection stretches towards the image's sides.
 constexpr int kHoleRows = 2;
+// Horizontal distance from the sensor within which nothing but the robot itself stands: a ray's
+// stretch above the height cut that stays this close cannot have passed an unseen occluder.
+constexpr float kSensorClearance = 0.35F;
 // Gaps in the scan pattern (see measureScanGaps): the share of in-row gaps above which an empty
 // pixel is no evidence of free space, the decay of the counts per frame, and the samples needed
 // before emptiness counts at all.
@@ -122,6 +125,8 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   tan_max_elevation_ = std::tan(config_.sensor_max_elevation_deg * kDegToRad);
   base_to_camera_ = camera.camera_to_base.inverse();
   camera_up_z_ = camera.camera_to_base(2, 1);
+  sensor_position_ = camera.camera_to_base.topRightCorner<3, 1>();
+  sensor_height_ = sensor_position_.z();
   elevation_counts_.assign(kElevationBins, 0);
   scan_pixels_between_ = 0.0;
   scan_gaps_ = 0.0;
@@ -434,6 +439,18 @@ bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, in
   return true;
 }
 
+bool DynamicCloudDetector::rayStaysInBand(const Eigen::Vector3f& point_in_base) const {
+  const float drop = sensor_height_ - point_in_base.z();
+  if (sensor_height_ <= config_.roi_z_max || !(drop > 0.0F)) {
+    return true;
+  }
+  // The ray leaves the kept band where it crosses the height cut, this far (horizontally) from
+  // the sensor; up to there an occluder would leave no return the detector gets.
+  const float horizontal = (point_in_base.head<2>() - sensor_position_.head<2>()).norm();
+  const float above_cut = horizontal * (sensor_height_ - config_.roi_z_max) / drop;
+  return above_cut <= kSensorClearance;
+}
+
 bool DynamicCloudDetector::vacatedNow(std::size_t frame, const Eigen::Vector3f& q, float distance,
                                       float nearest, float margin) const {
   const Eigen::Vector3f then = q * (nearest / distance);
@@ -505,7 +522,7 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
           compared_roi_margin_[k] + compared_roi_margin_per_metre_[k] * old_base.head<2>().norm();
       const bool in_roi = std::fabs(old_base.x()) <= x_limit - smear &&
                           std::fabs(old_base.y()) <= y_limit - smear && old_base.z() <= z_limit;
-      free = in_view && in_roi;
+      free = in_view && in_roi && rayStaysInBand(old_base.head<3>());
       if (free && !emptiness_is_evidence_) {
         ++empty_votes;  // weighed against the other frames below
         continue;

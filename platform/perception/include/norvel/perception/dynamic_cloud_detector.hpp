@@ -114,6 +114,12 @@ class DynamicCloudDetector {
   // `distance`) is seen through by the current frame, `margin` deep.
   bool vacatedNow(std::size_t frame, const Eigen::Vector3f& q, float distance, float nearest,
                   float margin) const;
+  // Whether the ray from the sensor to a point (base frame of the compared frame) runs inside the
+  // kept height band but for a short stretch next to the sensor. From a sensor mounted above the
+  // height cut, rays down to the band first cross the space above it, whose returns (a person's
+  // torso beside the robot, a table top) are cut away: an empty pixel there may be such an
+  // occluder's shadow rather than free space.
+  bool rayStaysInBand(const Eigen::Vector3f& point_in_base) const;
   // Counts the returns of a frame per elevation and narrows the judged view to the band the
   // sensor covers (see the class comment).
   void recordElevation(float tan_elevation);
@@ -159,6 +165,9 @@ class DynamicCloudDetector {
   Eigen::Matrix4f base_to_camera_{Eigen::Matrix4f::Identity()};
   // Base height gained per unit of camera y (the image's row direction): the mount's tilt.
   float camera_up_z_{1.0F};
+  // Where the sensor sits in the base frame (the camera's origin).
+  Eigen::Vector3f sensor_position_{Eigen::Vector3f::Zero()};
+  float sensor_height_{0.0F};
 
   // Ring of history frames; next_slot_ is overwritten by the next Update.
   std::vector<HistoryFrame, Eigen::aligned_allocator<HistoryFrame>> history_;
