@@ -76,13 +76,15 @@ void prepareCameraCloud(const lidar_sim::SimulatedFrame& frame,
     out.cloud->points.emplace_back(p.x(), p.y(), p.z());
     const std::uint16_t id = frame.object_ids[i];
     bool moving = false;
+    bool wall = false;
     for (const auto& box : frame.boxes) {
       if (box.id == id) {
         moving = box.speed > 0.1;
+        wall = box.object_class == lidar_sim::ObjectClass::kWall;
         break;
       }
     }
-    out.truth.push_back(PointTruth{frame.labels[i], id, moving});
+    out.truth.push_back(PointTruth{frame.labels[i], id, moving, wall});
   }
   out.cloud->width = static_cast<std::uint32_t>(out.cloud->size());
   out.cloud->height = 1;

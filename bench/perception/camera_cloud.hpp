@@ -18,6 +18,7 @@ struct PointTruth {
   lidar_sim::PointLabel label;
   std::uint16_t object_id;
   bool moving;  // on an agent whose box moves faster than 0.1 m/s
+  bool wall;    // on one of the building's walls
 };
 
 // One virtual camera's cloud in the base frame with its truth, entry by entry.
