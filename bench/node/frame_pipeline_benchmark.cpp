@@ -82,8 +82,8 @@ int main(int argc, char** argv) {
     for (int n = 0; n < 4; ++n) {
       const std::string key = "vir_cam_" + std::to_string(n) + ".";
       for (const std::string& value :
-           {key + "horizontal_start_pos:=" + std::to_string(90 * n),
-            key + "horizontal_end_pos:=" + std::to_string(90 * n + 90)}) {
+           {key + "horizontal_start_pos:=" + std::to_string(90.0 * n),
+            key + "horizontal_end_pos:=" + std::to_string(90.0 * n + 90.0)}) {
         arguments.insert(arguments.end(), {"-p", value});
       }
     }
@@ -111,6 +111,10 @@ int main(int argc, char** argv) {
 
   lidar_sim::Scenario scenario =
       lidar_sim::loadScenario(std::string(SCENARIO_DIR) + "/office_crossing.yaml");
+  // The node is told the robot stands at the map origin, so it stands still in the scene too
+  // (at its first waypoint); people walk as usual.
+  scenario.robot.path.waypoints.resize(1);
+  scenario.robot.path.loop = false;
   std::printf("processOneFrame, %s, debug off, post-fusion off, %d frames each\n",
               all_around ? "four 90-degree cameras (360 degrees)" : "one default camera", frames);
   std::printf("%8s %12s  per-stage medians (ms)\n", "points", "total ms");

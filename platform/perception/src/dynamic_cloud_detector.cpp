@@ -623,11 +623,16 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
 }
 
 void DynamicCloudDetector::spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster) {
-  // On a horizontal grid of spread_radius cells: from every point called moved by its own
-  // evidence to the unknown points within spread_radius of it, one step only. Growing on from
-  // those would run along structure that merely came into view (a wall passed while driving)
-  // once a person walks next to it.
-  const float cell = config_.spread_radius;
+  // From every point called moved by its own evidence to the unknown points within spread_radius
+  // of it, one step only. Growing on from those would run along structure that merely came into
+  // view (a wall passed while driving) once a person walks next to it.
+  //
+  // The moved points are bucketed on a horizontal grid of half the radius: a cell's diagonal is
+  // shorter than the radius, so an unknown point sharing a cell with a moved one is settled at
+  // once, and the others look through the 5 x 5 cells around them until the first moved point in
+  // reach. Dense clusters thus cost about one look-up per point.
+  const float radius = config_.spread_radius;
+  const float cell = 0.5F * radius;
   const float inverse_cell = 1.0F / cell;
   const std::size_t n = cluster.points.size();
   float min_x = std::numeric_limits<float>::max();
@@ -646,46 +651,52 @@ void DynamicCloudDetector::spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cl
   }
   const int columns = static_cast<int>((max_x - min_x) * inverse_cell) + 1;
   const int rows = static_cast<int>((max_y - min_y) * inverse_cell) + 1;
-  // The unknown and moved points of each cell as a bucket list: first index per cell, next per
-  // point; the moved ones are the seeds.
+  auto cell_of = [&](const pcl::PointXYZ& p, int& column, int& row) {
+    column = static_cast<int>((p.x - min_x) * inverse_cell);
+    row = static_cast<int>((p.y - min_y) * inverse_cell);
+  };
+  // The moved points of each cell as a bucket list: first index per cell, next per point.
   spread_first_.assign(static_cast<std::size_t>(columns) * rows, -1);
   spread_next_.assign(n, -1);
-  spread_cell_.assign(n, -1);
-  spread_queue_.clear();
   for (std::size_t i = 0; i < n; ++i) {
-    if (evidence_[i] == Evidence::kStayed) {
+    if (evidence_[i] != Evidence::kMoved) {
+      continue;
+    }
+    int column = 0;
+    int row = 0;
+    cell_of(cluster.points[i], column, row);
+    const std::size_t c = static_cast<std::size_t>(row) * columns + column;
+    spread_next_[i] = spread_first_[c];
+    spread_first_[c] = static_cast<int>(i);
+  }
+  const float radius_squared = radius * radius;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (evidence_[i] != Evidence::kUnknown) {
       continue;
     }
     const pcl::PointXYZ& p = cluster.points[i];
-    const int c = static_cast<int>((p.y - min_y) * inverse_cell) * columns +
-                  static_cast<int>((p.x - min_x) * inverse_cell);
-    spread_cell_[i] = c;
-    spread_next_[i] = spread_first_[c];
-    spread_first_[c] = static_cast<int>(i);
-    if (evidence_[i] == Evidence::kMoved) {
-      spread_queue_.push_back(static_cast<int>(i));
-    }
-  }
-  const float radius_squared = cell * cell;
-  for (const int i : spread_queue_) {
-    const pcl::PointXYZ& p = cluster.points[static_cast<std::size_t>(i)];
-    const int row = spread_cell_[i] / columns;
-    const int column = spread_cell_[i] % columns;
-    for (int r = std::max(0, row - 1); r <= std::min(rows - 1, row + 1); ++r) {
-      for (int c = std::max(0, column - 1); c <= std::min(columns - 1, column + 1); ++c) {
+    int column = 0;
+    int row = 0;
+    cell_of(p, column, row);
+    bool near_moved = spread_first_[static_cast<std::size_t>(row) * columns + column] >= 0;
+    for (int r = std::max(0, row - 2); !near_moved && r <= std::min(rows - 1, row + 2); ++r) {
+      for (int c = std::max(0, column - 2); !near_moved && c <= std::min(columns - 1, column + 2);
+           ++c) {
         for (int j = spread_first_[static_cast<std::size_t>(r) * columns + c]; j >= 0;
              j = spread_next_[static_cast<std::size_t>(j)]) {
-          if (evidence_[j] != Evidence::kUnknown) {
-            continue;
-          }
           const pcl::PointXYZ& q = cluster.points[static_cast<std::size_t>(j)];
           const float dx = q.x - p.x;
           const float dy = q.y - p.y;
           if (dx * dx + dy * dy <= radius_squared) {
-            evidence_[j] = Evidence::kMoved;
+            near_moved = true;
+            break;
           }
         }
       }
+    }
+    // Only the moved points of their own evidence are bucketed: one marked here passes nothing on.
+    if (near_moved) {
+      evidence_[i] = Evidence::kMoved;
     }
   }
 }

@@ -198,8 +198,6 @@ class DynamicCloudDetector {
   std::vector<Evidence> evidence_;
   std::vector<int> spread_first_;
   std::vector<int> spread_next_;
-  std::vector<int> spread_cell_;
-  std::vector<int> spread_queue_;
   // Pose of the previous update, for the smear of the next scan.
   bool has_previous_pose_{false};
   Eigen::Matrix4f previous_base_to_map_{Eigen::Matrix4f::Identity()};
