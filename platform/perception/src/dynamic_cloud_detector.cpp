@@ -39,6 +39,13 @@ constexpr float kSensorClearance = 0.35F;
 constexpr double kMaxGapShare = 0.05;
 constexpr double kGapDecay = 0.95;
 constexpr double kMinGapSamples = 200.0;
+// Edge of the voxels whose points share one evidence (see DivideCloud): below a depth-image
+// pixel at 1.7 m and beyond, and far below the depth margin.
+constexpr float kEvidenceVoxel = 0.03F;
+// Voxel coordinates are packed into 21 bits per axis, offset to be positive; points beyond this
+// many metres (far outside any region of interest) are judged one by one.
+constexpr std::int64_t kVoxelOffset = std::int64_t{1} << 20;
+constexpr float kMaxVoxelCoordinate = 30000.0F;
 // Elevation bins of the learned view: uniform in the tangent, kElevationBinsPerUnit per unit of
 // tangent (about half a degree near the horizon), up to +-kMaxElevationTangent (76 degrees).
 constexpr float kElevationBinsPerUnit = 100.0F;
@@ -599,9 +606,41 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
                                        pcl::PointCloud<pcl::PointXYZ>& static_cloud) {
   const std::size_t n = cluster.points.size();
   evidence_.resize(n);
+  // Points a few centimetres apart look through the same depth-image pixels of every compared
+  // frame, so each small voxel's evidence is worked out once, for its first point; a dense
+  // scan puts many points into one voxel.
+  std::size_t slots = 16;
+  while (slots < 2 * n) {
+    slots *= 2;
+  }
+  voxel_keys_.assign(slots, 0);
+  voxel_evidence_.resize(slots);
+  const float inverse_voxel = 1.0F / kEvidenceVoxel;
   bool any_moved = false;
   for (std::size_t i = 0; i < n; ++i) {
-    evidence_[i] = evidenceFor(cluster.points[i]);
+    const pcl::PointXYZ& p = cluster.points[i];
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) ||
+        std::fabs(p.x) > kMaxVoxelCoordinate || std::fabs(p.y) > kMaxVoxelCoordinate ||
+        std::fabs(p.z) > kMaxVoxelCoordinate) {
+      evidence_[i] = evidenceFor(p);
+      any_moved = any_moved || evidence_[i] == Evidence::kMoved;
+      continue;
+    }
+    // 21 bits per axis after an offset keeps every key non-zero; 0 marks a free slot.
+    auto axis = [&](float v) {
+      return static_cast<std::uint64_t>(static_cast<std::int64_t>(std::floor(v * inverse_voxel)) +
+                                        kVoxelOffset);
+    };
+    const std::uint64_t key = (axis(p.x) << 42) | (axis(p.y) << 21) | axis(p.z);
+    std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 20) & (slots - 1);
+    while (voxel_keys_[slot] != 0 && voxel_keys_[slot] != key) {
+      slot = (slot + 1) & (slots - 1);
+    }
+    if (voxel_keys_[slot] == 0) {
+      voxel_keys_[slot] = key;
+      voxel_evidence_[slot] = evidenceFor(p);
+    }
+    evidence_[i] = voxel_evidence_[slot];
     any_moved = any_moved || evidence_[i] == Evidence::kMoved;
   }
   if (any_moved && config_.spread_radius > 0.0F) {

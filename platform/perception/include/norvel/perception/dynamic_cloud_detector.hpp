@@ -196,6 +196,9 @@ class DynamicCloudDetector {
   // DivideCloud scratch: per cluster point its evidence; the spreading grid's bucket lists of
   // moved points.
   std::vector<Evidence> evidence_;
+  // Open-addressing table of the cluster's voxels (key 0: free) and their evidence.
+  std::vector<std::uint64_t> voxel_keys_;
+  std::vector<Evidence> voxel_evidence_;
   std::vector<int> spread_first_;
   std::vector<int> spread_next_;
   // Pose of the previous update, for the smear of the next scan.
