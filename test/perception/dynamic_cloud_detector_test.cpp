@@ -389,6 +389,9 @@ TEST(DynamicCloudDetector, SplitsClustersAndRefusesBadSetup) {
   EXPECT_THROW(DynamicCloudDetector(
                    write("spread.yaml", "dynamic_cloud_detector:\n  spread_radius: -0.1\n")),
                std::runtime_error);
+  EXPECT_THROW(DynamicCloudDetector(write(
+                   "recession.yaml", "dynamic_cloud_detector:\n  recession_min_step: -0.01\n")),
+               std::runtime_error);
   DynamicCloudDetector partial(
       write("partial.yaml", "dynamic_cloud_detector:\n  history_frames: 4\n"));
   EXPECT_EQ(partial.config().history_frames, 4);
