@@ -5,6 +5,7 @@
 #include <Eigen/LU>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -58,6 +59,9 @@ constexpr std::uint32_t kMinReturnsPerElevation = 20;
 // Earlier frames that must have hidden a point before its gaps are read as a line: two points
 // always make one.
 constexpr int kMinRecessionFrames = 3;
+// Compared frames whose hiding returns one point keeps for the reverse question; history_frames
+// beyond it only loses the oldest of them from that question.
+constexpr std::size_t kMaxComparedFrames = 32;
 // The gap line of a thing walking away reaches zero within this many frames of now (its legs and
 // arms make the nearest return jitter by a few centimetres); the line of a surface revealed by
 // something moving past it reaches zero far in the future or not at all.
@@ -166,20 +170,6 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   initialized_ = true;
   LOG_INFO("DynamicCloudDetector::Init: camera {} depth image {} x {} pixels, {} history frames",
            camera.camera_index, image_width_, image_height_, config_.history_frames);
-  return true;
-}
-
-bool DynamicCloudDetector::projectToPixel(const Eigen::Vector3f& q, int& pixel) const {
-  if (!(q.z() > 0.0F)) {
-    return false;
-  }
-  const float u = fx_ * q.x() / q.z() + cx_;
-  const float v = fy_ * q.y() / q.z() + cy_;
-  if (!(u >= 0.0F && v >= 0.0F && u < static_cast<float>(image_width_) &&
-        v < static_cast<float>(image_height_))) {
-    return false;
-  }
-  pixel = static_cast<int>(v) * image_width_ + static_cast<int>(u);
   return true;
 }
 
@@ -488,16 +478,17 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
   int empty_votes = 0;
   int seen_votes = 0;
   int hidden_votes = 0;
-  // Frames that hid the point behind a place seen through now, and the least-squares sums of
-  // their gap in front of the point against their age (see the class comment).
-  int vacated_votes = 0;
-  float fit_n = 0.0F;
-  float sum_age = 0.0F;
-  float sum_gap = 0.0F;
-  float sum_age2 = 0.0F;
-  float sum_age_gap = 0.0F;
-  float sum_gap2 = 0.0F;
-  float sum_margin = 0.0F;
+  // The frames that hid the point, kept for the reverse question below (asked only when enough
+  // of them did: it costs a projection into the current image each).
+  struct Hidden {
+    std::size_t frame;
+    Eigen::Vector3f q;
+    float distance;
+    float nearest;
+    float margin;
+  };
+  std::array<Hidden, kMaxComparedFrames> hidden{};
+  std::size_t hidden_count = 0;
   float oldest_seen_age = 0.0F;
   const bool recession = config_.recession_min_step > 0.0F;
   for (std::size_t k = 0; k < compared_frames_.size(); ++k) {
@@ -545,20 +536,8 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
         if (seen) {
           oldest_seen_age = std::max(oldest_seen_age, compared_age_[k]);
         }
-        if (recession) {
-          const float margin = free_beyond - distance;
-          const float gap = distance - nearest;
-          const float age = compared_age_[k];
-          if (!seen && vacatedNow(k, q, distance, nearest, margin)) {
-            ++vacated_votes;
-            fit_n += 1.0F;
-            sum_age += age;
-            sum_gap += gap;
-            sum_age2 += age * age;
-            sum_age_gap += age * gap;
-            sum_gap2 += gap * gap;
-            sum_margin += margin;
-          }
+        if (recession && !seen && hidden_count < hidden.size()) {
+          hidden[hidden_count++] = Hidden{k, q, distance, nearest, free_beyond - distance};
         }
       }
     }
@@ -573,7 +552,39 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
       free_votes + empty_votes > seen_votes) {
     return Evidence::kMoved;
   }
-  if (vacated_votes >= std::max(config_.min_free_votes, kMinRecessionFrames)) {
+  // Frames that hid the point behind a place seen through now, and the least-squares sums of
+  // their gap in front of the point against their age (see the class comment).
+  const int needed_votes = std::max(config_.min_free_votes, kMinRecessionFrames);
+  int vacated_votes = 0;
+  float fit_n = 0.0F;
+  float sum_age = 0.0F;
+  float sum_gap = 0.0F;
+  float sum_age2 = 0.0F;
+  float sum_age_gap = 0.0F;
+  float sum_gap2 = 0.0F;
+  float sum_margin = 0.0F;
+  if (static_cast<int>(hidden_count) >= needed_votes) {
+    for (std::size_t h = 0; h < hidden_count; ++h) {
+      if (vacated_votes + static_cast<int>(hidden_count - h) < needed_votes) {
+        break;  // too few frames left to make the line
+      }
+      const Hidden& frame = hidden[h];
+      if (!vacatedNow(frame.frame, frame.q, frame.distance, frame.nearest, frame.margin)) {
+        continue;
+      }
+      const float age = compared_age_[frame.frame];
+      const float gap = frame.distance - frame.nearest;
+      ++vacated_votes;
+      fit_n += 1.0F;
+      sum_age += age;
+      sum_gap += gap;
+      sum_age2 += age * age;
+      sum_age_gap += age * gap;
+      sum_gap2 += gap * gap;
+      sum_margin += frame.margin;
+    }
+  }
+  if (vacated_votes >= needed_votes) {
     // The gaps of a thing walking away grow along a line through about zero: steep enough, near
     // the origin and close to the line, and no frame old enough for the line to put its gap
     // beyond the margin saw the point at its own depth. Something that stood in front of a

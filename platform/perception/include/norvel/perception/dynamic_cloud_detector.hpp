@@ -129,7 +129,21 @@ class DynamicCloudDetector {
   void measureScanGaps();
   // Writes into `out` the minimum of `in` over a horizontal window of +-radius pixels.
   void horizontalMin(const std::vector<float>& in, int radius, std::vector<float>& out);
-  bool projectToPixel(const Eigen::Vector3f& camera_point, int& pixel) const;
+  // Defined here: it runs for every point and compared frame, and must inline.
+  bool projectToPixel(const Eigen::Vector3f& q, int& pixel) const {
+    if (!(q.z() > 0.0F)) {
+      return false;
+    }
+    const float inverse_depth = 1.0F / q.z();
+    const float u = fx_ * q.x() * inverse_depth + cx_;
+    const float v = fy_ * q.y() * inverse_depth + cy_;
+    if (!(u >= 0.0F && v >= 0.0F && u < static_cast<float>(image_width_) &&
+          v < static_cast<float>(image_height_))) {
+      return false;
+    }
+    pixel = static_cast<int>(v) * image_width_ + static_cast<int>(u);
+    return true;
+  }
   // Whether the pixels directly above and below `pixel` in `depth` hold no return at or before
   // `beyond`; the rows asked are those whose rays pass the point (base height `height`, `q` in
   // that frame's camera) inside the judged view and the kept height band.
