@@ -137,7 +137,6 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   base_to_camera_ = camera.camera_to_base.inverse();
   camera_up_z_ = camera.camera_to_base(2, 1);
   sensor_position_ = camera.camera_to_base.topRightCorner<3, 1>();
-  sensor_height_ = sensor_position_.z();
   elevation_counts_.assign(kElevationBins, 0);
   scan_pixels_between_ = 0.0;
   scan_gaps_ = 0.0;
@@ -236,8 +235,8 @@ void DynamicCloudDetector::measureScanGaps() {
       }
     }
   }
-  // Counts decay over about kGapMemoryFrames frames, so the estimate follows the sensor without
-  // flickering with one frame's content.
+  // Counts decay by kGapDecay per frame (a memory of about 20 frames), so the estimate follows
+  // the sensor without flickering with one frame's content.
   scan_pixels_between_ = scan_pixels_between_ * kGapDecay + static_cast<double>(between);
   scan_gaps_ = scan_gaps_ * kGapDecay + static_cast<double>(gaps);
   emptiness_is_evidence_ =
@@ -391,8 +390,8 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
 }
 
 bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, int pixel,
-                                             float beyond, float height,
-                                             const Eigen::Vector3f& q) const {
+                                             float beyond, float height, const Eigen::Vector3f& q,
+                                             float horizontal) const {
   const int u = pixel % image_width_;
   const int v = pixel / image_width_;
   const std::size_t column = static_cast<std::size_t>(u);
@@ -402,7 +401,6 @@ bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, in
   // than the window lie inside all three, as at the edge of a high or flipped mount's view, an
   // empty pixel cannot be told from a gap.
   const float metres_per_row = q.z() / fy_;
-  const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
   float band_first = (judged_tan_min_ * horizontal - q.y()) / metres_per_row;
   float band_last = (judged_tan_max_ * horizontal - q.y()) / metres_per_row;
   const float height_per_row = camera_up_z_ * metres_per_row;
@@ -437,14 +435,15 @@ bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, in
 }
 
 bool DynamicCloudDetector::rayStaysInBand(const Eigen::Vector3f& point_in_base) const {
-  const float drop = sensor_height_ - point_in_base.z();
-  if (sensor_height_ <= config_.roi_z_max || !(drop > 0.0F)) {
+  const float sensor_height = sensor_position_.z();
+  const float drop = sensor_height - point_in_base.z();
+  if (sensor_height <= config_.roi_z_max || !(drop > 0.0F)) {
     return true;
   }
   // The ray leaves the kept band where it crosses the height cut, this far (horizontally) from
   // the sensor; up to there an occluder would leave no return the detector gets.
   const float horizontal = (point_in_base.head<2>() - sensor_position_.head<2>()).norm();
-  const float above_cut = horizontal * (sensor_height_ - config_.roi_z_max) / drop;
+  const float above_cut = horizontal * (sensor_height - config_.roi_z_max) / drop;
   return above_cut <= kSensorClearance;
 }
 
@@ -458,6 +457,58 @@ bool DynamicCloudDetector::vacatedNow(std::size_t frame, const Eigen::Vector3f& 
   }
   const float seen_now = history_[current_slot_].nearest_depth[static_cast<std::size_t>(pixel)];
   return seen_now != kEmpty && seen_now > now.norm() + margin;
+}
+
+bool DynamicCloudDetector::movesAway(const HiddenBy* hidden, std::size_t count,
+                                     float oldest_seen_age) const {
+  // Of the frames that hid the point, those whose hiding place the current frame sees through,
+  // and the least-squares sums of their gap in front of the point against their age.
+  const int needed = std::max(config_.min_free_votes, kMinRecessionFrames);
+  int vacated = 0;
+  float sum_age = 0.0F;
+  float sum_gap = 0.0F;
+  float sum_age2 = 0.0F;
+  float sum_age_gap = 0.0F;
+  float sum_gap2 = 0.0F;
+  float sum_margin = 0.0F;
+  for (std::size_t h = 0; h < count; ++h) {
+    if (vacated + static_cast<int>(count - h) < needed) {
+      return false;  // too few frames left to make the line
+    }
+    const HiddenBy& frame = hidden[h];
+    if (!vacatedNow(frame.frame, frame.q, frame.distance, frame.nearest, frame.margin)) {
+      continue;
+    }
+    const float age = compared_age_[frame.frame];
+    const float gap = frame.distance - frame.nearest;
+    ++vacated;
+    sum_age += age;
+    sum_gap += gap;
+    sum_age2 += age * age;
+    sum_age_gap += age * gap;
+    sum_gap2 += gap * gap;
+    sum_margin += frame.margin;
+  }
+  if (vacated < needed) {
+    return false;
+  }
+  // The gaps of a thing walking away grow along a line through about zero: steep enough, near the
+  // origin and close to the line, and no frame old enough for the line to put its gap beyond the
+  // margin saw the point at its own depth. Something that stood in front of a surface and stepped
+  // aside leaves gaps of one length, a line without slope; the side of a body passing in front of
+  // a surface hides it only in some of the frames the line expects.
+  const float n = static_cast<float>(vacated);
+  const float denominator = n * sum_age2 - sum_age * sum_age;
+  if (!(denominator > 0.0F)) {
+    return false;
+  }
+  const float slope = (n * sum_age_gap - sum_age * sum_gap) / denominator;
+  const float intercept = (sum_gap - slope * sum_age) / n;
+  const float margin = sum_margin / n;
+  const float squared_errors = std::max(0.0F, sum_gap2 - intercept * sum_gap - slope * sum_age_gap);
+  return slope >= config_.recession_min_step &&
+         std::fabs(intercept) <= std::min(0.5F * margin, kRecessionZeroAges * slope) &&
+         squared_errors <= 0.25F * n * margin * margin && oldest_seen_age * slope <= margin + slope;
 }
 
 bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
@@ -479,15 +530,9 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
   int seen_votes = 0;
   int hidden_votes = 0;
   // The frames that hid the point, kept for the reverse question below (asked only when enough
-  // of them did: it costs a projection into the current image each).
-  struct Hidden {
-    std::size_t frame;
-    Eigen::Vector3f q;
-    float distance;
-    float nearest;
-    float margin;
-  };
-  std::array<Hidden, kMaxComparedFrames> hidden{};
+  // of them did: it costs a projection into the current image each). Only the first
+  // hidden_count entries are ever read.
+  std::array<HiddenBy, kMaxComparedFrames> hidden;
   std::size_t hidden_count = 0;
   float oldest_seen_age = 0.0F;
   const bool recession = config_.recession_min_step > 0.0F;
@@ -509,10 +554,10 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
       // return at or before the point's depth either (returns far behind it, such as a wall
       // whose upper part the height cut removed, are fine). Sideways neighbours are not asked:
       // beside a walker's current place lies its own earlier one.
-      if (!nothingNearAround(*compared_depth_[k], pixel, free_beyond, point.z, q)) {
+      const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
+      if (!nothingNearAround(*compared_depth_[k], pixel, free_beyond, point.z, q, horizontal)) {
         continue;
       }
-      const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
       const bool in_view =
           q.y() >= judged_tan_min_ * horizontal && q.y() <= judged_tan_max_ * horizontal;
       const Eigen::Vector4f old_base = current_to_old_base_[k] * p;
@@ -537,7 +582,7 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
           oldest_seen_age = std::max(oldest_seen_age, compared_age_[k]);
         }
         if (recession && !seen && hidden_count < hidden.size()) {
-          hidden[hidden_count++] = Hidden{k, q, distance, nearest, free_beyond - distance};
+          hidden[hidden_count++] = HiddenBy{k, q, distance, nearest, free_beyond - distance};
         }
       }
     }
@@ -552,58 +597,9 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
       free_votes + empty_votes > seen_votes) {
     return Evidence::kMoved;
   }
-  // Frames that hid the point behind a place seen through now, and the least-squares sums of
-  // their gap in front of the point against their age (see the class comment).
-  const int needed_votes = std::max(config_.min_free_votes, kMinRecessionFrames);
-  int vacated_votes = 0;
-  float fit_n = 0.0F;
-  float sum_age = 0.0F;
-  float sum_gap = 0.0F;
-  float sum_age2 = 0.0F;
-  float sum_age_gap = 0.0F;
-  float sum_gap2 = 0.0F;
-  float sum_margin = 0.0F;
-  if (static_cast<int>(hidden_count) >= needed_votes) {
-    for (std::size_t h = 0; h < hidden_count; ++h) {
-      if (vacated_votes + static_cast<int>(hidden_count - h) < needed_votes) {
-        break;  // too few frames left to make the line
-      }
-      const Hidden& frame = hidden[h];
-      if (!vacatedNow(frame.frame, frame.q, frame.distance, frame.nearest, frame.margin)) {
-        continue;
-      }
-      const float age = compared_age_[frame.frame];
-      const float gap = frame.distance - frame.nearest;
-      ++vacated_votes;
-      fit_n += 1.0F;
-      sum_age += age;
-      sum_gap += gap;
-      sum_age2 += age * age;
-      sum_age_gap += age * gap;
-      sum_gap2 += gap * gap;
-      sum_margin += frame.margin;
-    }
-  }
-  if (vacated_votes >= needed_votes) {
-    // The gaps of a thing walking away grow along a line through about zero: steep enough, near
-    // the origin and close to the line, and no frame old enough for the line to put its gap
-    // beyond the margin saw the point at its own depth. Something that stood in front of a
-    // surface and stepped aside leaves gaps of one length, a line without slope; the side of a
-    // body passing in front of a surface hides it only in some of the frames the line expects.
-    const float denominator = fit_n * sum_age2 - sum_age * sum_age;
-    if (denominator > 0.0F) {
-      const float slope = (fit_n * sum_age_gap - sum_age * sum_gap) / denominator;
-      const float intercept = (sum_gap - slope * sum_age) / fit_n;
-      const float margin = sum_margin / fit_n;
-      const float residual = std::max(
-          0.0F, sum_gap2 - intercept * sum_gap - slope * sum_age_gap);  // sum of squared errors
-      if (slope >= config_.recession_min_step &&
-          std::fabs(intercept) <= std::min(0.5F * margin, kRecessionZeroAges * slope) &&
-          residual <= 0.25F * fit_n * margin * margin &&
-          oldest_seen_age * slope <= margin + slope) {
-        return Evidence::kMoved;
-      }
-    }
+  if (static_cast<int>(hidden_count) >= std::max(config_.min_free_votes, kMinRecessionFrames) &&
+      movesAway(hidden.data(), hidden_count, oldest_seen_age)) {
+    return Evidence::kMoved;
   }
   // Stayed when the surface was seen where it is now in enough frames and in at least as many
   // as hid it: something walking straight away was seen at nearly its depth by the youngest

@@ -114,6 +114,18 @@ class DynamicCloudDetector {
   // `distance`) is seen through by the current frame, `margin` deep.
   bool vacatedNow(std::size_t frame, const Eigen::Vector3f& q, float distance, float nearest,
                   float margin) const;
+  // A compared frame that hid a point: its index, the point in its camera and at what distance,
+  // the hiding return's distance and the depth margin there.
+  struct HiddenBy {
+    std::size_t frame;
+    Eigen::Vector3f q;
+    float distance;
+    float nearest;
+    float margin;
+  };
+  // The reverse question (see the class comment) over the `count` frames that hid a point, the
+  // oldest frame that saw it at its own depth being `oldest_seen_age` updates old.
+  bool movesAway(const HiddenBy* hidden, std::size_t count, float oldest_seen_age) const;
   // Whether the ray from the sensor to a point (base frame of the compared frame) runs inside the
   // kept height band but for a short stretch next to the sensor. From a sensor mounted above the
   // height cut, rays down to the band first cross the space above it, whose returns (a person's
@@ -146,9 +158,10 @@ class DynamicCloudDetector {
   }
   // Whether the pixels directly above and below `pixel` in `depth` hold no return at or before
   // `beyond`; the rows asked are those whose rays pass the point (base height `height`, `q` in
-  // that frame's camera) inside the judged view and the kept height band.
+  // that frame's camera, `horizontal` its distance off the camera's vertical axis) inside the
+  // judged view and the kept height band.
   bool nothingNearAround(const std::vector<float>& depth, int pixel, float beyond, float height,
-                         const Eigen::Vector3f& q) const;
+                         const Eigen::Vector3f& q, float horizontal) const;
 
   std::string yaml_path_;
   DynamicCloudDetectorConfig config_;
@@ -181,7 +194,6 @@ class DynamicCloudDetector {
   float camera_up_z_{1.0F};
   // Where the sensor sits in the base frame (the camera's origin).
   Eigen::Vector3f sensor_position_{Eigen::Vector3f::Zero()};
-  float sensor_height_{0.0F};
 
   // Ring of history frames; next_slot_ is overwritten by the next Update.
   std::vector<HistoryFrame, Eigen::aligned_allocator<HistoryFrame>> history_;
