@@ -26,9 +26,28 @@ struct Labelled {
   }
 };
 
-// Runs the remover and counts how many labelled floor points came out as ground and how many
-// labelled obstacle points as obstacles. Outputs keep input order, so the labels are matched by
-// walking the input and the two outputs together.
+// Runs the remover and tells, per input point, whether it came out as ground. Outputs keep input
+// order, so they are matched by walking the input and the ground output together.
+std::vector<bool> groundFlags(const GroundRemovalParams& params, const Labelled& scene) {
+  RemoveGroundLineFit remover(params);
+  auto obstacles = std::make_shared<PointCloud>();
+  auto ground = std::make_shared<PointCloud>();
+  remover.removeGround(scene.cloud, obstacles, ground);
+  EXPECT_EQ(obstacles->size() + ground->size(), scene.cloud->size());
+  std::vector<bool> as_ground(scene.cloud->size(), false);
+  std::size_t g = 0;
+  for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
+    const auto& p = scene.cloud->points[i];
+    as_ground[i] = g < ground->size() && ground->points[g].x == p.x && ground->points[g].y == p.y &&
+                   ground->points[g].z == p.z;
+    g += as_ground[i] ? 1 : 0;
+  }
+  EXPECT_EQ(g, ground->size()) << "ground output is not an ordered subset of the input";
+  return as_ground;
+}
+
+// How many labelled floor points came out as ground and how many labelled obstacle points as
+// obstacles.
 struct Outcome {
   int floor_total{0};
   int floor_as_ground{0};
@@ -37,29 +56,17 @@ struct Outcome {
 };
 
 Outcome classify(const GroundRemovalParams& params, const Labelled& scene) {
-  RemoveGroundLineFit remover(params);
-  auto obstacles = std::make_shared<PointCloud>();
-  auto ground = std::make_shared<PointCloud>();
-  remover.removeGround(scene.cloud, obstacles, ground);
-  EXPECT_EQ(obstacles->size() + ground->size(), scene.cloud->size());
+  const std::vector<bool> as_ground = groundFlags(params, scene);
   Outcome o;
-  std::size_t g = 0;
   for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
-    const auto& p = scene.cloud->points[i];
-    const bool came_as_ground = g < ground->size() && ground->points[g].x == p.x &&
-                                ground->points[g].y == p.y && ground->points[g].z == p.z;
-    if (came_as_ground) {
-      ++g;
-    }
     if (scene.is_ground[i]) {
       ++o.floor_total;
-      o.floor_as_ground += came_as_ground ? 1 : 0;
+      o.floor_as_ground += as_ground[i] ? 1 : 0;
     } else {
       ++o.obstacle_total;
-      o.obstacle_as_obstacle += came_as_ground ? 0 : 1;
+      o.obstacle_as_obstacle += as_ground[i] ? 0 : 1;
     }
   }
-  EXPECT_EQ(g, ground->size()) << "ground output is not an ordered subset of the input";
   return o;
 }
 
@@ -188,13 +195,7 @@ TEST(RemoveGroundLineFit, WallBasesAreObstaclesAndTheFloorBesideThemGround) {
                                   {{3.0F, 0.2F, 0.40F}, {3.6F, 0.9F, 0.45F}, 4}};
   std::vector<float> gap;
   const Labelled scene = ringScan(boxes, &gap);
-  RemoveGroundLineFit remover(GroundRemovalParams{});
-  auto obstacles = std::make_shared<PointCloud>();
-  auto ground = std::make_shared<PointCloud>();
-  remover.removeGround(scene.cloud, obstacles, ground);
-  ASSERT_EQ(obstacles->size() + ground->size(), scene.cloud->size());
-  // Match the ordered ground output against the input.
-  std::size_t g = 0;
+  const std::vector<bool> as_ground = groundFlags(GroundRemovalParams{}, scene);
   int low_wall = 0;
   int low_wall_as_obstacle = 0;
   int open_floor = 0;
@@ -203,20 +204,17 @@ TEST(RemoveGroundLineFit, WallBasesAreObstaclesAndTheFloorBesideThemGround) {
   int under_seat_as_ground = 0;
   for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
     const auto& p = scene.cloud->points[i];
-    const bool as_ground = g < ground->size() && ground->points[g].x == p.x &&
-                           ground->points[g].y == p.y && ground->points[g].z == p.z;
-    g += as_ground ? 1 : 0;
     if (!scene.is_ground[i] && p.z <= 0.05F) {
       ++low_wall;
-      low_wall_as_obstacle += as_ground ? 0 : 1;
+      low_wall_as_obstacle += as_ground[i] ? 0 : 1;
     }
     if (scene.is_ground[i] && gap[i] > 0.06F) {
       ++open_floor;
-      open_floor_as_ground += as_ground ? 1 : 0;
+      open_floor_as_ground += as_ground[i] ? 1 : 0;
     }
     if (scene.is_ground[i] && p.x > 1.15F && p.x < 1.55F && p.y > 0.0F && p.y < 0.25F) {
       ++under_seat;
-      under_seat_as_ground += as_ground ? 1 : 0;
+      under_seat_as_ground += as_ground[i] ? 1 : 0;
     }
   }
   ASSERT_GT(low_wall, 100);
@@ -235,27 +233,19 @@ TEST(RemoveGroundLineFit, FloorAlongAnAislesShelvesIsGround) {
                                   {{-1.0F, -1.85F, 0.0F}, {6.0F, -1.25F, 2.0F}, 2}};
   std::vector<float> gap;
   const Labelled scene = ringScan(boxes, &gap);
-  RemoveGroundLineFit remover(GroundRemovalParams{});
-  auto obstacles = std::make_shared<PointCloud>();
-  auto ground = std::make_shared<PointCloud>();
-  remover.removeGround(scene.cloud, obstacles, ground);
-  std::size_t g = 0;
+  const std::vector<bool> as_ground = groundFlags(GroundRemovalParams{}, scene);
   int near_foot = 0;
   int near_foot_as_ground = 0;
   int low_shelf = 0;
   int low_shelf_as_obstacle = 0;
   for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
-    const auto& p = scene.cloud->points[i];
-    const bool as_ground = g < ground->size() && ground->points[g].x == p.x &&
-                           ground->points[g].y == p.y && ground->points[g].z == p.z;
-    g += as_ground ? 1 : 0;
     if (scene.is_ground[i] && gap[i] > 0.03F) {
       ++near_foot;
-      near_foot_as_ground += as_ground ? 1 : 0;
+      near_foot_as_ground += as_ground[i] ? 1 : 0;
     }
-    if (!scene.is_ground[i] && p.z <= 0.05F) {
+    if (!scene.is_ground[i] && scene.cloud->points[i].z <= 0.05F) {
       ++low_shelf;
-      low_shelf_as_obstacle += as_ground ? 0 : 1;
+      low_shelf_as_obstacle += as_ground[i] ? 0 : 1;
     }
   }
   ASSERT_GT(near_foot, 300);
