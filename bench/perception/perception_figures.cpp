@@ -154,14 +154,21 @@ struct Figures {
     }
   }
 
+  // Adds the stage times of a scenario's run.
+  void addTimes(const Figures& scenario) {
+    ms_ground += scenario.ms_ground;
+    ms_cluster += scenario.ms_cluster;
+    ms_dynamic += scenario.ms_dynamic;
+  }
+
   void print(const char* name) const {
     auto f1 = [](long tp, long fp, long fn) {
       return tp == 0 ? 0.0 : 2.0 * tp / (2.0 * tp + fp + fn);
     };
     std::printf(
         "  %-9s ground P %.4f R %.4f F1 %.4f | obstacle>5cm recall %.4f | cluster purity "
-        "%.4f (raw %.4f) completeness %.4f | dynamic F1 %.4f (P %.4f R %.4f) false-dynamic %.4f%% "
-        "| "
+        "%.4f (raw %.4f) completeness %.4f | "
+        "dynamic F1 %.4f (P %.4f R %.4f) false-dynamic %.4f%% | "
         "standing agents called dynamic %.2f%% of %ld | "
         "ms/frame ground %.3f cluster %.3f dynamic %.3f total %.3f\n",
         name, tp_ground / double(std::max(1L, tp_ground + fp_ground)),
@@ -406,17 +413,11 @@ int main(int argc, char** argv) {
         pcl_all.add(camera_cloud, b, si, k, c);
       }
     }
-    ours_all.ms_ground += ours_fig.ms_ground;
-    ours_all.ms_cluster += ours_fig.ms_cluster;
-    ours_all.ms_dynamic += ours_fig.ms_dynamic;
+    ours_all.addTimes(ours_fig);
     if (held_out) {
-      ours_held_out.ms_ground += ours_fig.ms_ground;
-      ours_held_out.ms_cluster += ours_fig.ms_cluster;
-      ours_held_out.ms_dynamic += ours_fig.ms_dynamic;
+      ours_held_out.addTimes(ours_fig);
     }
-    pcl_all.ms_ground += pcl_fig.ms_ground;
-    pcl_all.ms_cluster += pcl_fig.ms_cluster;
-    pcl_all.ms_dynamic += pcl_fig.ms_dynamic;
+    pcl_all.addTimes(pcl_fig);
     std::printf("%s: %ld frames x 4 cameras, %.0f points per camera cloud, mean floor z %.4f m\n",
                 scenario.name.c_str(), frames,
                 ours_fig.points / double(std::max(1L, ours_fig.frames)),
