@@ -325,6 +325,11 @@ int main(int argc, char** argv) {
   std::vector<Detection> detections;
   Timing timing;
   long points_total = 0;
+  struct SceneRange {
+    std::string name;
+    int first_frame, end_frame;
+  };
+  std::vector<SceneRange> scenes;
   for (const std::string& path : options.scenarios) {
     const lidar_sim::Scenario scenario = lidar_sim::loadScenario(path);
     lidar_sim::LidarSimulator simulator(scenario);
@@ -393,6 +398,26 @@ int main(int argc, char** argv) {
     std::printf("%-28s %-10s %4d frames, objects: %d people, %d carts, %d cyclists\n",
                 scenario.name.c_str(), fs::path(path).parent_path().filename().c_str(), frames,
                 objects[0], objects[1], objects[2]);
+    scenes.push_back({scenario.name, static_cast<int>(truth.size()) - frames,
+                      static_cast<int>(truth.size())});
+  }
+
+  // Per scene: people at IoU 0.5, from the scene's own frames and detections.
+  std::printf("\nPeople per scene, AP at IoU 0.5 (0.25):\n");
+  for (const SceneRange& scene : scenes) {
+    std::vector<std::vector<Truth>> scene_truth(truth.begin() + scene.first_frame,
+                                                truth.begin() + scene.end_frame);
+    std::vector<Detection> scene_detections;
+    for (Detection d : detections) {
+      if (d.frame >= scene.first_frame && d.frame < scene.end_frame) {
+        d.frame -= scene.first_frame;
+        scene_detections.push_back(d);
+      }
+    }
+    const Score strict = AveragePrecision(scene_truth, scene_detections, 0, 0.5);
+    const Score loose = AveragePrecision(scene_truth, scene_detections, 0, 0.25);
+    std::printf("  %-28s %.3f (%.3f)  %4d people, %4d detections\n", scene.name.c_str(), strict.ap,
+                loose.ap, strict.objects, strict.detections);
   }
 
   std::printf("\n%zu frames, %.0f points per frame on average\n", truth.size(),
@@ -410,6 +435,57 @@ int main(int argc, char** argv) {
           "precision %.3f)\n",
           kClassNames[cls], threshold, s.ap, s.objects, s.detections, s.recall, s.precision);
     }
+  }
+  // Where the boxes of found people go wrong: of each counted person's best person box (overlap
+  // at least 0.25), the centre's distance, the size ratios and the heading difference.
+  {
+    std::vector<std::vector<const Detection*>> per_frame(truth.size());
+    for (const Detection& d : detections) {
+      if (d.cls == 0) {
+        per_frame[static_cast<std::size_t>(d.frame)].push_back(&d);
+      }
+    }
+    std::vector<double> centre, length_ratio, width_ratio, heading;
+    int strict = 0;
+    for (std::size_t f = 0; f < truth.size(); ++f) {
+      for (const Truth& t : truth[f]) {
+        if (t.cls != 0 || !t.counted) {
+          continue;
+        }
+        const Detection* best = nullptr;
+        double best_iou = 0.25;
+        for (const Detection* d : per_frame[f]) {
+          const double iou = BirdsEyeIoU(d->box, t.box);
+          if (iou >= best_iou) {
+            best = d;
+            best_iou = iou;
+          }
+        }
+        if (best == nullptr) {
+          continue;
+        }
+        strict += best_iou >= 0.5 ? 1 : 0;
+        centre.push_back(std::hypot(best->box.x - t.box.x, best->box.y - t.box.y));
+        length_ratio.push_back(best->box.length / t.box.length);
+        width_ratio.push_back(best->box.width / t.box.width);
+        const double turn = std::fmod(std::abs(best->box.yaw - t.box.yaw), M_PI);
+        heading.push_back(std::min(turn, M_PI - turn) * 180.0 / M_PI);
+      }
+    }
+    const auto quantile = [](std::vector<double> v, double q) {
+      if (v.empty()) {
+        return 0.0;
+      }
+      std::sort(v.begin(), v.end());
+      return v[std::min(v.size() - 1, static_cast<std::size_t>(q * v.size()))];
+    };
+    std::printf(
+        "People found at overlap 0.25: %zu, of them %d at 0.5. Median (90th percentile): centre "
+        "off by %.3f (%.3f) m, length x %.2f (%.2f), width x %.2f (%.2f), heading off by %.0f "
+        "(%.0f) degrees modulo a half turn\n",
+        centre.size(), strict, quantile(centre, 0.5), quantile(centre, 0.9),
+        quantile(length_ratio, 0.5), quantile(length_ratio, 0.9), quantile(width_ratio, 0.5),
+        quantile(width_ratio, 0.9), quantile(heading, 0.5), quantile(heading, 0.9));
   }
   std::printf("Time per frame:\n");
   PrintStage("pre-process", timing.pre);
