@@ -258,6 +258,36 @@ TEST(DynamicCloudDetector, KeepsStructureStaticSeenFromAHighOrFlippedMount) {
   }
 }
 
+TEST(DynamicCloudDetector, KeepsTheTopsOfLowObjectsStaticUnderASparseSensor) {
+  // A 16-line lidar (-15 to +15 degrees, every 2 degrees) on a robot driving at 0.5 m/s towards
+  // a low box and a drawer unit. As the robot comes closer, the line that hits a top edge now
+  // passed over it in earlier frames and reached the wall behind, while the next line down hit
+  // the object there.
+  const perception_test::Sensor sensor{0.3F, -15.0F, 15.0F};
+  DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+  ASSERT_TRUE(detector.Init(defaultCamera()));
+  Shares total;
+  for (int k = 0; k < 40; ++k) {
+    const Pose pose{0.05F * static_cast<float>(k) - 1.0F, 0.0F, 0.0F};
+    std::vector<Box> boxes = {room()[0], room()[1]};
+    boxes.push_back({{2.6F, 0.6F, 0.0F}, {3.1F, 1.2F, 0.45F}, 5});
+    boxes.push_back({{2.2F, 2.0F, 0.0F}, {2.6F, 2.8F, 0.6F}, 6});
+    Frame frame;
+    for (const auto& hit : perception_test::scan(pose, boxes, 0.0F, 90.0F, 0.5F, 2.0F, sensor)) {
+      if (hit.id >= 0 && hit.point.z > 0.05F && perception_test::insideRoi(hit.point)) {
+        frame.cloud->points.push_back(hit.point);
+        frame.ids.push_back(hit.id);
+      }
+    }
+    detector.Update(frame.cloud, pose.baseToMap(), false);
+    if (k >= 12) {
+      total.add(divide(detector, frame, -1));
+    }
+  }
+  ASSERT_GT(total.static_total, 3000);
+  EXPECT_LE(total.static_dynamic, total.static_total / 200);
+}
+
 TEST(DynamicCloudDetector, KeepsNewlyVisibleAndBrieflyOccludedStructureStatic) {
   DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
   ASSERT_TRUE(detector.Init(defaultCamera()));

@@ -434,6 +434,18 @@ bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, in
   return true;
 }
 
+bool DynamicCloudDetector::columnClearAround(const std::vector<float>& depth, int pixel,
+                                             float beyond) const {
+  const int u = pixel % image_width_;
+  const int v = pixel / image_width_;
+  for (int vv = std::max(0, v - 1); vv <= std::min(image_height_ - 1, v + 1); ++vv) {
+    if (!(depth[static_cast<std::size_t>(vv) * image_width_ + u] > beyond)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool DynamicCloudDetector::rayStaysInBand(const Eigen::Vector3f& point_in_base) const {
   const float sensor_height = sensor_position_.z();
   const float drop = sensor_height - point_in_base.z();
@@ -571,7 +583,11 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
         continue;
       }
     } else {
-      free = nearest > free_beyond;
+      // A return behind the point is free space only when the lines just above and below saw
+      // nothing at or before its depth either: between the lines of a sparse scan, the line that
+      // passed over the top of a low object (or under a seat) reached the wall behind while the
+      // next one hit the object where the point is now.
+      free = nearest > free_beyond && columnClearAround(*compared_depth_[k], pixel, free_beyond);
       // A return at the point's own depth: that frame saw the same surface there; a nearer
       // one hid the place.
       if (!free) {

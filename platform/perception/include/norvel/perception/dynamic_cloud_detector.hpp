@@ -162,6 +162,9 @@ class DynamicCloudDetector {
   // judged view and the kept height band.
   bool nothingNearAround(const std::vector<float>& depth, int pixel, float beyond, float height,
                          const Eigen::Vector3f& q, float horizontal) const;
+  // Whether `pixel` of `depth` and the pixels directly above and below it hold no return at or
+  // before `beyond` (with the rendering's 3 x 3 spread: no line within two raw rows).
+  bool columnClearAround(const std::vector<float>& depth, int pixel, float beyond) const;
 
   std::string yaml_path_;
   DynamicCloudDetectorConfig config_;
