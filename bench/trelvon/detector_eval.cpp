@@ -398,8 +398,8 @@ int main(int argc, char** argv) {
     std::printf("%-28s %-10s %4d frames, objects: %d people, %d carts, %d cyclists\n",
                 scenario.name.c_str(), fs::path(path).parent_path().filename().c_str(), frames,
                 objects[0], objects[1], objects[2]);
-    scenes.push_back({scenario.name, static_cast<int>(truth.size()) - frames,
-                      static_cast<int>(truth.size())});
+    scenes.push_back(
+        {scenario.name, static_cast<int>(truth.size()) - frames, static_cast<int>(truth.size())});
   }
 
   // Per scene: people at IoU 0.5, from the scene's own frames and detections.

@@ -78,7 +78,8 @@ TEST(ShippedModel, FindsPeopleStandingInFrontOfTheRobot) {
         ++tally.people;
         bool found = false;
         for (const BBox& box : boxes) {
-          found |= box.label == kPersonLabel && std::hypot(box.x - person.x, box.y - person.y) < 0.3;
+          found |=
+              box.label == kPersonLabel && std::hypot(box.x - person.x, box.y - person.y) < 0.3;
         }
         if (found) {
           ++tally.found;
