@@ -40,14 +40,19 @@ struct Frame {
   std::vector<int> ids;
 };
 
-Frame obstacleFrame(const Pose& pose, const std::vector<Box>& boxes) {
-  Frame f;
-  for (const auto& hit : perception_test::scan(pose, boxes, 0.0F, 90.0F, 0.5F)) {
+// Appends the hits on objects above 5 cm inside the region of interest to `frame`.
+void addObstacleHits(const std::vector<perception_test::Hit>& hits, Frame& frame) {
+  for (const auto& hit : hits) {
     if (hit.id >= 0 && hit.point.z > 0.05F && perception_test::insideRoi(hit.point)) {
-      f.cloud->points.push_back(hit.point);
-      f.ids.push_back(hit.id);
+      frame.cloud->points.push_back(hit.point);
+      frame.ids.push_back(hit.id);
     }
   }
+}
+
+Frame obstacleFrame(const Pose& pose, const std::vector<Box>& boxes) {
+  Frame f;
+  addObstacleHits(perception_test::scan(pose, boxes, 0.0F, 90.0F, 0.5F), f);
   return f;
 }
 
@@ -243,13 +248,9 @@ TEST(DynamicCloudDetector, KeepsStructureStaticSeenFromAHighOrFlippedMount) {
         scene.push_back({{x - 0.2F, y - 0.2F, 0.0F}, {x + 0.2F, y + 0.2F, 1.75F}, 9});
       }
       Frame frame;
-      for (const auto& hit :
-           perception_test::scan(pose, scene, az_begin, az_begin + 90.0F, 0.2F, 2.0F, sensor)) {
-        if (hit.id >= 0 && hit.point.z > 0.05F && perception_test::insideRoi(hit.point)) {
-          frame.cloud->points.push_back(hit.point);
-          frame.ids.push_back(hit.id);
-        }
-      }
+      addObstacleHits(
+          perception_test::scan(pose, scene, az_begin, az_begin + 90.0F, 0.2F, 2.0F, sensor),
+          frame);
       detector.Update(frame.cloud, pose.baseToMap(), false);
       total.add(divideAsClusters(detector, frame));
     }
@@ -273,12 +274,7 @@ TEST(DynamicCloudDetector, KeepsTheTopsOfLowObjectsStaticUnderASparseSensor) {
     boxes.push_back({{2.6F, 0.6F, 0.0F}, {3.1F, 1.2F, 0.45F}, 5});
     boxes.push_back({{2.2F, 2.0F, 0.0F}, {2.6F, 2.8F, 0.6F}, 6});
     Frame frame;
-    for (const auto& hit : perception_test::scan(pose, boxes, 0.0F, 90.0F, 0.5F, 2.0F, sensor)) {
-      if (hit.id >= 0 && hit.point.z > 0.05F && perception_test::insideRoi(hit.point)) {
-        frame.cloud->points.push_back(hit.point);
-        frame.ids.push_back(hit.id);
-      }
-    }
+    addObstacleHits(perception_test::scan(pose, boxes, 0.0F, 90.0F, 0.5F, 2.0F, sensor), frame);
     detector.Update(frame.cloud, pose.baseToMap(), false);
     if (k >= 12) {
       total.add(divide(detector, frame, -1));
@@ -318,12 +314,7 @@ Frame smearedFrame(PoseAt at, float frame_start, const std::vector<Box>& boxes) 
   Frame f;
   for (float az = 0.0F; az < 90.0F; az += 0.5F) {
     const float t = frame_start + 0.1F * (180.0F - az) / 360.0F;
-    for (const auto& hit : perception_test::scan(at(t), boxes, az, az + 0.25F, 0.5F)) {
-      if (hit.id >= 0 && hit.point.z > 0.05F && perception_test::insideRoi(hit.point)) {
-        f.cloud->points.push_back(hit.point);
-        f.ids.push_back(hit.id);
-      }
-    }
+    addObstacleHits(perception_test::scan(at(t), boxes, az, az + 0.25F, 0.5F), f);
   }
   return f;
 }

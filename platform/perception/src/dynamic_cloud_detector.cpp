@@ -392,9 +392,6 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
 bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, int pixel,
                                              float beyond, float height, const Eigen::Vector3f& q,
                                              float horizontal) const {
-  const int u = pixel % image_width_;
-  const int v = pixel / image_width_;
-  const std::size_t column = static_cast<std::size_t>(u);
   // Rows whose rays, at the point's depth, pass outside the sensor's view, above the height cut
   // or under the floor (whose returns are removed as ground) are empty for that reason alone and
   // cannot vouch for the pixel. The window of rows asked slides away from them; where fewer rows
@@ -426,19 +423,14 @@ bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, in
   if (last - first < 2 * kHoleRows) {
     return false;
   }
-  for (int vv = std::max(0, v + first); vv <= std::min(image_height_ - 1, v + last); ++vv) {
-    if (!(depth[static_cast<std::size_t>(vv) * image_width_ + column] > beyond)) {
-      return false;
-    }
-  }
-  return true;
+  return columnClear(depth, pixel, first, last, beyond);
 }
 
-bool DynamicCloudDetector::columnClearAround(const std::vector<float>& depth, int pixel,
-                                             float beyond) const {
+bool DynamicCloudDetector::columnClear(const std::vector<float>& depth, int pixel, int first,
+                                       int last, float beyond) const {
   const int u = pixel % image_width_;
   const int v = pixel / image_width_;
-  for (int vv = std::max(0, v - 1); vv <= std::min(image_height_ - 1, v + 1); ++vv) {
+  for (int vv = std::max(0, v + first); vv <= std::min(image_height_ - 1, v + last); ++vv) {
     if (!(depth[static_cast<std::size_t>(vv) * image_width_ + u] > beyond)) {
       return false;
     }
@@ -586,8 +578,9 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
       // A return behind the point is free space only when the lines just above and below saw
       // nothing at or before its depth either: between the lines of a sparse scan, the line that
       // passed over the top of a low object (or under a seat) reached the wall behind while the
-      // next one hit the object where the point is now.
-      free = nearest > free_beyond && columnClearAround(*compared_depth_[k], pixel, free_beyond);
+      // next one hit the object where the point is now. One row either way reaches, through the
+      // rendering's 3 x 3 spread, every line within two raw rows.
+      free = nearest > free_beyond && columnClear(*compared_depth_[k], pixel, -1, 1, free_beyond);
       // A return at the point's own depth: that frame saw the same surface there; a nearer
       // one hid the place.
       if (!free) {

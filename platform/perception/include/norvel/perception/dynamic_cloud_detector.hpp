@@ -162,9 +162,10 @@ class DynamicCloudDetector {
   // judged view and the kept height band.
   bool nothingNearAround(const std::vector<float>& depth, int pixel, float beyond, float height,
                          const Eigen::Vector3f& q, float horizontal) const;
-  // Whether `pixel` of `depth` and the pixels directly above and below it hold no return at or
-  // before `beyond` (with the rendering's 3 x 3 spread: no line within two raw rows).
-  bool columnClearAround(const std::vector<float>& depth, int pixel, float beyond) const;
+  // Whether the pixels of `depth` in `pixel`'s column, from `first` to `last` rows off it (clipped
+  // to the image), hold no return at or before `beyond`.
+  bool columnClear(const std::vector<float>& depth, int pixel, int first, int last,
+                   float beyond) const;
 
   std::string yaml_path_;
   DynamicCloudDetectorConfig config_;
