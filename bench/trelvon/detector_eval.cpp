@@ -229,6 +229,119 @@ Score AveragePrecision(const std::vector<std::vector<Truth>>& truth,
   return score;
 }
 
+// Where the boxes of found people go wrong: of each counted person's best person box (overlap
+// at least 0.25), the centre's distance, the size ratios and the heading difference.
+void PrintFoundPeople(const std::vector<std::vector<Truth>>& truth,
+                      const std::vector<Detection>& detections) {
+  std::vector<std::vector<const Detection*>> per_frame(truth.size());
+  for (const Detection& d : detections) {
+    if (d.cls == 0) {
+      per_frame[static_cast<std::size_t>(d.frame)].push_back(&d);
+    }
+  }
+  std::vector<double> centre, length_ratio, width_ratio, heading, found_points, missed_points;
+  int strict = 0;
+  int missed_beside_a_box = 0;
+  for (std::size_t f = 0; f < truth.size(); ++f) {
+    for (const Truth& t : truth[f]) {
+      if (t.cls != 0 || !t.counted) {
+        continue;
+      }
+      const Detection* best = nullptr;
+      double best_iou = 0.25;
+      for (const Detection* d : per_frame[f]) {
+        const double iou = BirdsEyeIoU(d->box, t.box);
+        if (iou >= best_iou) {
+          best = d;
+          best_iou = iou;
+        }
+      }
+      if (best == nullptr) {
+        missed_points.push_back(t.points);
+        // A box suppressed for touching a neighbour's leaves its person next to that box.
+        for (const Detection* d : per_frame[f]) {
+          if (std::hypot(d->box.x - t.box.x, d->box.y - t.box.y) < 0.7) {
+            ++missed_beside_a_box;
+            break;
+          }
+        }
+        continue;
+      }
+      found_points.push_back(t.points);
+      strict += best_iou >= 0.5 ? 1 : 0;
+      centre.push_back(std::hypot(best->box.x - t.box.x, best->box.y - t.box.y));
+      length_ratio.push_back(best->box.length / t.box.length);
+      width_ratio.push_back(best->box.width / t.box.width);
+      const double turn = std::fmod(std::abs(best->box.yaw - t.box.yaw), M_PI);
+      heading.push_back(std::min(turn, M_PI - turn) * 180.0 / M_PI);
+    }
+  }
+  const auto quantile = [](std::vector<double> v, double q) {
+    if (v.empty()) {
+      return 0.0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(q * v.size()))];
+  };
+  std::printf(
+      "People found at overlap 0.25: %zu, of them %d at 0.5. Median (90th percentile): centre "
+      "off by %.3f (%.3f) m, length x %.2f (%.2f), width x %.2f (%.2f), heading off by %.0f "
+      "(%.0f) degrees modulo a half turn\n",
+      centre.size(), strict, quantile(centre, 0.5), quantile(centre, 0.9),
+      quantile(length_ratio, 0.5), quantile(length_ratio, 0.9), quantile(width_ratio, 0.5),
+      quantile(width_ratio, 0.9), quantile(heading, 0.5), quantile(heading, 0.9));
+  std::printf(
+      "People without a box: %zu, %d of them within 0.7 m of another person box; points on "
+      "them, median %.0f (10th percentile %.0f); on found people %.0f (%.0f)\n",
+      missed_points.size(), missed_beside_a_box, quantile(missed_points, 0.5),
+      quantile(missed_points, 0.1), quantile(found_points, 0.5), quantile(found_points, 0.1));
+}
+
+// What the false person boxes stand on: the scene object whose footprint, grown by 0.15 m,
+// holds the box's centre (furniture and pillars before walls), or nothing.
+void PrintFalsePersonBoxes(const std::vector<std::vector<Truth>>& truth,
+                           const std::vector<std::vector<lidar_sim::ObjectBox>>& scene_objects,
+                           const std::vector<Detection>& detections) {
+  std::map<std::string, int> on;
+  int false_boxes = 0;
+  for (const Detection& d : detections) {
+    if (d.cls != 0) {
+      continue;
+    }
+    bool person = false;
+    for (const Truth& t : truth[static_cast<std::size_t>(d.frame)]) {
+      person |= t.cls == 0 && BirdsEyeIoU(d.box, t.box) >= 0.25;
+    }
+    if (person) {
+      continue;
+    }
+    ++false_boxes;
+    std::string where = "nothing";
+    int rank = 0;
+    for (const auto& object : scene_objects[static_cast<std::size_t>(d.frame)]) {
+      const double c = std::cos(object.yaw), s = std::sin(object.yaw);
+      const double dx = d.box.x - object.x, dy = d.box.y - object.y;
+      const double along = c * dx + s * dy, across = -s * dx + c * dy;
+      if (std::abs(along) > 0.5 * object.length + 0.15 ||
+          std::abs(across) > 0.5 * object.width + 0.15) {
+        continue;
+      }
+      const bool wall = object.object_class == lidar_sim::ObjectClass::kWall;
+      const int object_rank = wall ? 1 : 2;
+      if (object_rank > rank) {
+        rank = object_rank;
+        where = lidar_sim::toString(object.object_class);
+      }
+    }
+    ++on[where];
+  }
+  std::printf("False person boxes (no person within overlap 0.25): %d, on:", false_boxes);
+  for (const auto& [where, count] : on) {
+    std::printf(" %s %d", where.c_str(), count);
+  }
+  std::printf("\n");
+}
+
 int ClassIndex(lidar_sim::ObjectClass object_class) {
   switch (object_class) {
     case lidar_sim::ObjectClass::kPerson:
@@ -441,114 +554,8 @@ int main(int argc, char** argv) {
           kClassNames[cls], threshold, s.ap, s.objects, s.detections, s.recall, s.precision);
     }
   }
-  // Where the boxes of found people go wrong: of each counted person's best person box (overlap
-  // at least 0.25), the centre's distance, the size ratios and the heading difference.
-  {
-    std::vector<std::vector<const Detection*>> per_frame(truth.size());
-    for (const Detection& d : detections) {
-      if (d.cls == 0) {
-        per_frame[static_cast<std::size_t>(d.frame)].push_back(&d);
-      }
-    }
-    std::vector<double> centre, length_ratio, width_ratio, heading, found_points, missed_points;
-    int strict = 0;
-    int missed_beside_a_box = 0;
-    for (std::size_t f = 0; f < truth.size(); ++f) {
-      for (const Truth& t : truth[f]) {
-        if (t.cls != 0 || !t.counted) {
-          continue;
-        }
-        const Detection* best = nullptr;
-        double best_iou = 0.25;
-        for (const Detection* d : per_frame[f]) {
-          const double iou = BirdsEyeIoU(d->box, t.box);
-          if (iou >= best_iou) {
-            best = d;
-            best_iou = iou;
-          }
-        }
-        if (best == nullptr) {
-          missed_points.push_back(t.points);
-          // A box suppressed for touching a neighbour's leaves its person next to that box.
-          for (const Detection* d : per_frame[f]) {
-            if (std::hypot(d->box.x - t.box.x, d->box.y - t.box.y) < 0.7) {
-              ++missed_beside_a_box;
-              break;
-            }
-          }
-          continue;
-        }
-        found_points.push_back(t.points);
-        strict += best_iou >= 0.5 ? 1 : 0;
-        centre.push_back(std::hypot(best->box.x - t.box.x, best->box.y - t.box.y));
-        length_ratio.push_back(best->box.length / t.box.length);
-        width_ratio.push_back(best->box.width / t.box.width);
-        const double turn = std::fmod(std::abs(best->box.yaw - t.box.yaw), M_PI);
-        heading.push_back(std::min(turn, M_PI - turn) * 180.0 / M_PI);
-      }
-    }
-    const auto quantile = [](std::vector<double> v, double q) {
-      if (v.empty()) {
-        return 0.0;
-      }
-      std::sort(v.begin(), v.end());
-      return v[std::min(v.size() - 1, static_cast<std::size_t>(q * v.size()))];
-    };
-    std::printf(
-        "People found at overlap 0.25: %zu, of them %d at 0.5. Median (90th percentile): centre "
-        "off by %.3f (%.3f) m, length x %.2f (%.2f), width x %.2f (%.2f), heading off by %.0f "
-        "(%.0f) degrees modulo a half turn\n",
-        centre.size(), strict, quantile(centre, 0.5), quantile(centre, 0.9),
-        quantile(length_ratio, 0.5), quantile(length_ratio, 0.9), quantile(width_ratio, 0.5),
-        quantile(width_ratio, 0.9), quantile(heading, 0.5), quantile(heading, 0.9));
-    std::printf(
-        "People without a box: %zu, %d of them within 0.7 m of another person box; points on "
-        "them, median %.0f (10th percentile %.0f); on found people %.0f (%.0f)\n",
-        missed_points.size(), missed_beside_a_box, quantile(missed_points, 0.5),
-        quantile(missed_points, 0.1), quantile(found_points, 0.5), quantile(found_points, 0.1));
-  }
-  // What the false person boxes stand on: the scene object whose footprint, grown by 0.15 m,
-  // holds the box's centre (furniture and pillars before walls), or nothing.
-  {
-    std::map<std::string, int> on;
-    int false_boxes = 0;
-    for (const Detection& d : detections) {
-      if (d.cls != 0) {
-        continue;
-      }
-      bool person = false;
-      for (const Truth& t : truth[static_cast<std::size_t>(d.frame)]) {
-        person |= t.cls == 0 && BirdsEyeIoU(d.box, t.box) >= 0.25;
-      }
-      if (person) {
-        continue;
-      }
-      ++false_boxes;
-      std::string where = "nothing";
-      int rank = 0;
-      for (const auto& object : scene_objects[static_cast<std::size_t>(d.frame)]) {
-        const double c = std::cos(object.yaw), s = std::sin(object.yaw);
-        const double dx = d.box.x - object.x, dy = d.box.y - object.y;
-        const double along = c * dx + s * dy, across = -s * dx + c * dy;
-        if (std::abs(along) > 0.5 * object.length + 0.15 ||
-            std::abs(across) > 0.5 * object.width + 0.15) {
-          continue;
-        }
-        const bool wall = object.object_class == lidar_sim::ObjectClass::kWall;
-        const int object_rank = wall ? 1 : 2;
-        if (object_rank > rank) {
-          rank = object_rank;
-          where = lidar_sim::toString(object.object_class);
-        }
-      }
-      ++on[where];
-    }
-    std::printf("False person boxes (no person within overlap 0.25): %d, on:", false_boxes);
-    for (const auto& [where, count] : on) {
-      std::printf(" %s %d", where.c_str(), count);
-    }
-    std::printf("\n");
-  }
+  PrintFoundPeople(truth, detections);
+  PrintFalsePersonBoxes(truth, scene_objects, detections);
   std::printf("Time per frame:\n");
   PrintStage("pre-process", timing.pre);
   PrintStage("network", timing.backbone);
