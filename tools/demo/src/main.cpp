@@ -382,18 +382,37 @@ int runDemo(const DemoOptions& options, int argc, char** argv) {
       report("");
     }
   }
-  // The last scans are still in the pipeline: wait until outputs stop coming (at most 5 s).
+  // The last scans are still in the pipeline: wait until each has its message on every semantic
+  // topic, or outputs stop coming (at most 5 s). A scan's dynamic and static messages arrive
+  // separately, so one message is not the end of it.
   const auto drain_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  std::size_t seen = monitor.processedCount();
+  std::size_t seen = monitor.completeCount();
   auto last_change = std::chrono::steady_clock::now();
   while (rclcpp::ok() && seen < monitor.playedCount() &&
          std::chrono::steady_clock::now() < drain_deadline &&
          std::chrono::steady_clock::now() - last_change < std::chrono::milliseconds(1500)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (monitor.processedCount() != seen) {
-      seen = monitor.processedCount();
+    if (monitor.completeCount() != seen) {
+      seen = monitor.completeCount();
       last_change = std::chrono::steady_clock::now();
     }
+  }
+  // The recorder reads the same topics through subscriptions of its own, which the executor may
+  // serve a moment later than the monitor's: the recording is closed once it holds every output
+  // the monitor saw (at most 2 s more).
+  const auto record_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  auto recorder_behind = [&] {
+    const auto written = recorder->countsByTopic();
+    for (const auto& [topic, received] : monitor.receivedByTopic()) {
+      const auto it = written.find(topic);
+      if (it == written.end() || it->second < received) {
+        return true;
+      }
+    }
+    return false;
+  };
+  while (rclcpp::ok() && std::chrono::steady_clock::now() < record_deadline && recorder_behind()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   report("done ");
   const double wall_s =

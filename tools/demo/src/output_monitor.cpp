@@ -72,13 +72,12 @@ OutputMonitor::OutputMonitor(const rclcpp::Node::SharedPtr& node,
                              const std::vector<SemanticTopic>& semantic_topics,
                              const std::string& markers_topic,
                              const Eigen::Isometry3f& base_to_lidar)
-    : base_to_lidar_(base_to_lidar) {
+    : base_to_lidar_(base_to_lidar), semantic_topics_(semantic_topics.size()) {
   for (const auto& topic : semantic_topics) {
-    const SemanticTopic::Side side = topic.side;
     subscriptions_.push_back(node->create_subscription<corvanta_protocol::msg::SemanticPointCloud>(
         topic.name, rclcpp::QoS(50),
-        [this, side](std::shared_ptr<const corvanta_protocol::msg::SemanticPointCloud> message) {
-          onSemantic(*message, side);
+        [this, topic](std::shared_ptr<const corvanta_protocol::msg::SemanticPointCloud> message) {
+          onSemantic(*message, topic);
         }));
   }
   if (!markers_topic.empty()) {
@@ -133,13 +132,14 @@ void OutputMonitor::played(const scan_player::ScanFrame& frame, std::int64_t out
 }
 
 void OutputMonitor::onSemantic(const corvanta_protocol::msg::SemanticPointCloud& message,
-                               SemanticTopic::Side side) {
+                               const SemanticTopic& topic) {
   const auto now = std::chrono::steady_clock::now();
   // The truth lookup is the expensive part; it runs outside the lock on a copy of the pointer.
   std::shared_ptr<const lidar_sim::SimulatedFrame> truth;
   const std::int64_t stamp = stampNs(message.header.stamp);
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    ++received_[topic.name];
     const auto it = frames_.find(stamp);
     if (it == frames_.end()) {
       ++unknown_stamps_;
@@ -169,7 +169,7 @@ void OutputMonitor::onSemantic(const corvanta_protocol::msg::SemanticPointCloud&
     into.ground += counts.ground;
     into.unmatched += counts.unmatched;
   };
-  if (side == SemanticTopic::Side::kDynamic) {
+  if (topic.side == SemanticTopic::Side::kDynamic) {
     record.dynamic_clusters += message.obstacles.size();
     record.dynamic_xy.insert(record.dynamic_xy.end(), xy.begin(), xy.end());
     record.dynamic_cluster_sizes.insert(record.dynamic_cluster_sizes.end(), sizes.begin(),
@@ -196,6 +196,20 @@ std::size_t OutputMonitor::processedCount() const {
     processed += entry.second.outputs > 0 ? 1 : 0;
   }
   return processed;
+}
+
+std::size_t OutputMonitor::completeCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t complete = 0;
+  for (const auto& entry : frames_) {
+    complete += entry.second.outputs >= semantic_topics_ ? 1 : 0;
+  }
+  return complete;
+}
+
+std::map<std::string, std::size_t> OutputMonitor::receivedByTopic() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return received_;
 }
 
 std::size_t OutputMonitor::unknownStamps() const {

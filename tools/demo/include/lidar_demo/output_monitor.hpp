@@ -78,6 +78,10 @@ class OutputMonitor {
   std::size_t playedCount() const;
   // Scans with at least one output message.
   std::size_t processedCount() const;
+  // Scans with a message on every semantic topic.
+  std::size_t completeCount() const;
+  // Semantic messages received, per topic (stamps of unknown scans included).
+  std::map<std::string, std::size_t> receivedByTopic() const;
   // Output messages whose stamp matches no played scan.
   std::size_t unknownStamps() const;
   std::size_t detectionArrays() const;
@@ -89,16 +93,18 @@ class OutputMonitor {
  private:
   void onMarkers(const visualization_msgs::msg::MarkerArray& markers);
   void onSemantic(const corvanta_protocol::msg::SemanticPointCloud& message,
-                  SemanticTopic::Side side);
+                  const SemanticTopic& topic);
 
   Eigen::Isometry3f base_to_lidar_;
   std::vector<rclcpp::SubscriptionBase::SharedPtr> subscriptions_;
   mutable std::mutex mutex_;
-  std::map<std::int64_t, FrameRecord> frames_;  // by output stamp; guarded by mutex_
-  std::uint32_t next_index_{0};                 // guarded by mutex_
-  std::size_t unknown_stamps_{0};               // guarded by mutex_
-  std::size_t detection_arrays_{0};             // guarded by mutex_
-  std::size_t detected_boxes_{0};               // guarded by mutex_
+  std::map<std::int64_t, FrameRecord> frames_;   // by output stamp; guarded by mutex_
+  std::uint32_t next_index_{0};                  // guarded by mutex_
+  std::size_t unknown_stamps_{0};                // guarded by mutex_
+  std::map<std::string, std::size_t> received_;  // per semantic topic; guarded by mutex_
+  std::size_t semantic_topics_{0};
+  std::size_t detection_arrays_{0};  // guarded by mutex_
+  std::size_t detected_boxes_{0};    // guarded by mutex_
 };
 
 // base-frame x, y of a scan's points (PointCloud2 float32 x/y/z or the Livox points), moved by
