@@ -259,6 +259,36 @@ TEST(DynamicCloudDetector, KeepsStructureStaticSeenFromAHighOrFlippedMount) {
   }
 }
 
+TEST(DynamicCloudDetector, SeesAWalkerFromAHighMountWithOnlyRemovedFloorBehindIt) {
+  // A 16-ring lidar 1.2 m up on a robot creeping forward at 0.3 m/s in an open hall; a person
+  // crosses 3 m ahead at 1 m/s, a pillar stands nearby. Behind the person the rings reach only the
+  // floor, which the ground remover takes away, so no earlier image holds a return behind where
+  // the person is now: only following the person's cluster across the map shows the motion.
+  const perception_test::Sensor sensor{1.2F, -15.0F, 15.0F};
+  CameraInfo camera = defaultCamera();
+  camera.camera_to_base(2, 3) = sensor.height;
+  DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+  ASSERT_TRUE(detector.Init(camera));
+  const Box pillar{{2.0F, 2.4F, 0.0F}, {2.3F, 2.7F, 2.5F}, 1};
+  Shares total;
+  for (int k = 0; k < 35; ++k) {
+    const Pose pose{0.03F * k, 0.0F, 0.0F};
+    const float walker_y = 0.3F + 0.1F * k;
+    std::vector<Box> scene = {pillar, {{3.0F, walker_y, 0.0F}, {3.4F, walker_y + 0.4F, 1.75F}, 9}};
+    Frame frame;
+    addObstacleHits(perception_test::scan(pose, scene, 0.0F, 90.0F, 0.2F, 2.0F, sensor), frame);
+    detector.Update(frame.cloud, pose.baseToMap(), false);
+    const Shares shares = divideAsClusters(detector, frame);
+    if (k >= 10) {
+      total.add(shares);
+    }
+  }
+  ASSERT_GT(total.moving_total, 300);
+  ASSERT_GT(total.static_total, 300);
+  EXPECT_GE(total.moving_dynamic, total.moving_total * 8 / 10);
+  EXPECT_EQ(total.static_dynamic, 0);
+}
+
 TEST(DynamicCloudDetector, KeepsTheTopsOfLowObjectsStaticUnderASparseSensor) {
   // A 16-line lidar (-15 to +15 degrees, every 2 degrees) on a robot driving at 0.5 m/s towards
   // a low box and a drawer unit. As the robot comes closer, the line that hits a top edge now
@@ -389,6 +419,12 @@ TEST(DynamicCloudDetector, SplitsClustersAndRefusesBadSetup) {
                std::runtime_error);
   EXPECT_THROW(DynamicCloudDetector(write(
                    "recession.yaml", "dynamic_cloud_detector:\n  recession_min_step: -0.01\n")),
+               std::runtime_error);
+  EXPECT_THROW(
+      DynamicCloudDetector(write("window.yaml", "dynamic_cloud_detector:\n  track_window: 2\n")),
+      std::runtime_error);
+  EXPECT_THROW(DynamicCloudDetector(
+                   write("track.yaml", "dynamic_cloud_detector:\n  track_min_step: -0.04\n")),
                std::runtime_error);
   DynamicCloudDetector partial(
       write("partial.yaml", "dynamic_cloud_detector:\n  history_frames: 4\n"));

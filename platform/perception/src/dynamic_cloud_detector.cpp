@@ -166,6 +166,11 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   next_slot_ = 0;
   frames_seen_ = 0;
   has_previous_pose_ = false;
+  ClusterMotionTracker::Settings track_settings;
+  track_settings.min_step = config_.track_min_step;
+  track_settings.window = config_.track_window;
+  track_settings.max_radius = config_.track_max_radius;
+  tracker_ = ClusterMotionTracker(track_settings);
   initialized_ = true;
   LOG_INFO("DynamicCloudDetector::Init: camera {} depth image {} x {} pixels, {} history frames",
            camera.camera_index, image_width_, image_height_, config_.history_frames);
@@ -315,9 +320,11 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
       frame.sequence = 0;
     }
     has_previous_pose_ = false;
+    tracker_.clear();
   }
   ++frames_seen_;
   const std::uint64_t now = frames_seen_;
+  tracker_.beginFrame(now);
 
   // The lidar keeps turning and driving while it sweeps, and its points stay where they were
   // measured, so every scan is smeared by the robot's motion during it; the motion since the
@@ -659,6 +666,18 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
     evidence_[i] = voxel_evidence_[slot];
     any_moved = any_moved || evidence_[i] == Evidence::kMoved;
   }
+  // A cluster that travels across the map moves as a body, also where its points' own evidence
+  // is its earlier self (a walker's back seen where its front was): all of it is moved, but for
+  // what is never dynamic (non-finite points, points below min_point_height).
+  if (config_.track_min_step > 0.0F && clusterTravels(cluster)) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const pcl::PointXYZ& p = cluster.points[i];
+      if (std::isfinite(p.x) && std::isfinite(p.y) && p.z >= config_.min_point_height) {
+        evidence_[i] = Evidence::kMoved;
+      }
+    }
+    any_moved = false;  // nothing left to spread to
+  }
   if (any_moved && config_.spread_radius > 0.0F) {
     spreadMotion(cluster);
   }
@@ -675,6 +694,52 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
   dynamic.height = 1;
   static_cloud.width = static_cast<std::uint32_t>(static_cloud.points.size());
   static_cloud.height = 1;
+}
+
+bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster) {
+  if (!has_previous_pose_) {
+    return false;
+  }
+  Eigen::Vector3f sum = Eigen::Vector3f::Zero();
+  std::size_t count = 0;
+  const float x_edge = config_.roi_x_max - config_.roi_margin;
+  const float y_edge = config_.roi_y_max - config_.roi_margin;
+  const Eigen::Matrix3f rotation = base_to_camera_.topLeftCorner<3, 3>();
+  const Eigen::Vector3f translation = base_to_camera_.topRightCorner<3, 1>();
+  for (const pcl::PointXYZ& p : cluster.points) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+      continue;
+    }
+    if (std::fabs(p.x) > x_edge || std::fabs(p.y) > y_edge) {
+      return false;
+    }
+    // Two pixels of the side edges: the camera's own azimuth limits cut clusters there.
+    const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
+    int pixel = 0;
+    if (!projectToPixel(q, pixel)) {
+      return false;
+    }
+    const int u = pixel % image_width_;
+    if (u < 2 || u >= image_width_ - 2) {
+      return false;
+    }
+    sum += Eigen::Vector3f(p.x, p.y, p.z);
+    ++count;
+  }
+  if (count == 0) {
+    return false;
+  }
+  const Eigen::Vector3f centroid = sum / static_cast<float>(count);
+  float radius_squared = 0.0F;
+  for (const pcl::PointXYZ& p : cluster.points) {
+    if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
+      const float dx = p.x - centroid.x();
+      const float dy = p.y - centroid.y();
+      radius_squared = std::max(radius_squared, dx * dx + dy * dy);
+    }
+  }
+  const Eigen::Vector4f in_map = previous_base_to_map_ * centroid.homogeneous();
+  return tracker_.observe(in_map.head<2>(), std::sqrt(radius_squared));
 }
 
 void DynamicCloudDetector::spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster) {

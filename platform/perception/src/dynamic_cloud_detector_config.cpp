@@ -67,6 +67,9 @@ DynamicCloudDetectorConfig DynamicCloudDetectorConfig::load(const std::string& y
   readValue(section, yaml_path, "min_free_votes", c.min_free_votes);
   readValue(section, yaml_path, "spread_radius", c.spread_radius);
   readValue(section, yaml_path, "recession_min_step", c.recession_min_step);
+  readValue(section, yaml_path, "track_min_step", c.track_min_step);
+  readValue(section, yaml_path, "track_window", c.track_window);
+  readValue(section, yaml_path, "track_max_radius", c.track_max_radius);
   readValue(section, yaml_path, "min_point_height", c.min_point_height);
   readValue(section, yaml_path, "sensor_min_elevation_deg", c.sensor_min_elevation_deg);
   readValue(section, yaml_path, "sensor_max_elevation_deg", c.sensor_max_elevation_deg);
@@ -83,6 +86,9 @@ DynamicCloudDetectorConfig DynamicCloudDetectorConfig::load(const std::string& y
   requireAtLeast(yaml_path, "roi_margin", c.roi_margin, 0.0F);
   requireAtLeast(yaml_path, "spread_radius", c.spread_radius, 0.0F);
   requireAtLeast(yaml_path, "recession_min_step", c.recession_min_step, 0.0F);
+  requireAtLeast(yaml_path, "track_min_step", c.track_min_step, 0.0F);
+  requireAtLeast(yaml_path, "track_window", c.track_window, 3);
+  requireAtLeast(yaml_path, "track_max_radius", c.track_max_radius, 0.0F);
   if (!(c.pixel_angle_deg > 0.0F && c.pixel_angle_deg < 45.0F)) {
     throw std::runtime_error(fmt::format("{}: {}.pixel_angle_deg must be in (0, 45), got {}",
                                          yaml_path, kRootKey, c.pixel_angle_deg));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <norvel/perception/camera_info.hpp>
+#include <norvel/perception/cluster_motion_tracker.hpp>
 #include <norvel/perception/dynamic_cloud_detector_config.hpp>
 #include <norvel/perception/point_cloud_types.hpp>
 
@@ -38,6 +39,12 @@ namespace perception {
 // frame's age (a least-squares line through the origin-near gaps, at least recession_min_step per
 // frame) and the current frame sees through the places of those returns. Structure revealed by
 // something stepping aside has a constant gap, and a static occluder is still seen where it was.
+//
+// Clusters are also followed from frame to frame (ClusterMotionTracker): a cluster whose track
+// travels has its points that no frame could judge (kUnknown) called moved. This is what sees a
+// walker from a high mount, where the floor behind it is removed and its earlier places look
+// empty. A cluster cut by the image's side edges or the region's edge is not followed: its
+// centre moves with the cut.
 //
 // Emptiness is judged only at elevations the sensor demonstrably covers: besides the configured
 // limits, the detector counts the returns it receives per elevation (in the lidar-fixed camera
@@ -106,6 +113,9 @@ class DynamicCloudDetector {
   // too few frames).
   enum class Evidence : unsigned char { kMoved, kStayed, kUnknown };
   Evidence evidenceFor(const pcl::PointXYZ& point) const;
+  // Whether `cluster`'s track travels (see ClusterMotionTracker); a cluster cut by the image's
+  // side edges or the region's edge is not followed.
+  bool clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster);
   // Turns the unknown points of `cluster` within spread_radius of a moved point into moved ones
   // (evidence_ holds the cluster's evidence).
   void spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster);
@@ -231,9 +241,10 @@ class DynamicCloudDetector {
   std::vector<Evidence> voxel_evidence_;
   std::vector<int> spread_first_;
   std::vector<int> spread_next_;
-  // Pose of the previous update, for the smear of the next scan.
+  // Pose of the previous update, for the smear of the next scan and the clusters' map positions.
   bool has_previous_pose_{false};
   Eigen::Matrix4f previous_base_to_map_{Eigen::Matrix4f::Identity()};
+  ClusterMotionTracker tracker_{ClusterMotionTracker::Settings{}};
 };
 
 }  // namespace perception

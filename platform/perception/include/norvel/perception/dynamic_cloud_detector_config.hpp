@@ -36,6 +36,13 @@ struct DynamicCloudDetectorConfig {
   // least this much per frame (0.03 m per frame is 0.3 m/s at 10 Hz), roughly in proportion to
   // the age, and the current frame sees through where those returns were. 0 turns this off.
   float recession_min_step{0.03F};
+  // Clusters followed over time (see ClusterMotionTracker): a cluster of at most track_max_radius
+  // metres (horizontally, from its centroid) whose centroid travels a steady course across the map
+  // at track_min_step metres per frame or more over track_window frames moves; its points that no
+  // earlier frame could judge are then dynamic. track_min_step 0 turns this off.
+  float track_min_step{0.04F};
+  int track_window{10};
+  float track_max_radius{0.8F};
   // Points lower than this above the floor (base z) are never called dynamic: low returns flicker
   // between ground and obstacle and would otherwise look like motion.
   float min_point_height{0.08F};

@@ -1,0 +1,73 @@
+// Follows one camera's obstacle clusters from frame to frame in the map frame and tells which of
+// them travel.
+#pragma once
+
+#include <Eigen/Core>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace norvel {
+namespace perception {
+
+// The per-point motion test needs an earlier frame that saw through a point's current place. A
+// sensor mounted high looks down onto the floor behind a walker, and the floor is removed before
+// the detector sees the cloud, so the walker's earlier places look empty and unjudgeable; a
+// walker followed by a sparse sensor hides its own earlier places. Following the clusters
+// themselves answers what the images cannot: a body that keeps its size and travels steadily
+// across the map moves, whatever the images could tell about its points.
+//
+// Every frame, each observed cluster (its map-frame centroid and horizontal radius, the largest
+// distance of a point from the centroid) is matched to the nearest track last seen at most two
+// frames ago, within `gate_step` metres per frame since then; a cluster matched to none starts a
+// track. A track travels when its observations of the last `window` frames (at least four) show
+// the centroid carried farther than the cluster's own width (2 x its largest radius: the centre of
+// any part of a still object stays inside the object, so a changing view cannot do that), at
+// `min_step` metres per frame or more, on a steady course: the net displacement at least two
+// thirds of the path summed step by step, no single step more than half of it, none longer than
+// the cluster's radius and a few centimetres (a body moves less than its own size in a frame; a
+// track that gets ahead of that jumps between fragments, of a wall seen in pieces), and the
+// radius changed by at most half unless the cluster is person-sized (a cluster coming into view or
+// being uncovered moves its centroid without moving).
+//
+// Ownership: plain values; not thread-safe, one tracker per camera used from one thread.
+class ClusterMotionTracker {
+ public:
+  struct Settings {
+    float min_step{0.04F};   // metres per frame
+    float gate_step{0.35F};  // metres per frame
+    int window{10};          // frames
+    float max_radius{1.0F};  // metres; larger clusters are structure and are not followed
+  };
+
+  explicit ClusterMotionTracker(const Settings& settings);
+
+  // Forgets every track (after a relocalisation, when earlier poses no longer fit).
+  void clear();
+  // Starts frame `frame` (increasing by one per frame); tracks not seen for a while are dropped.
+  void beginFrame(std::uint64_t frame);
+  // Records a cluster of the current frame (map-frame centroid, horizontal radius); returns
+  // whether its track travels.
+  bool observe(const Eigen::Vector2f& centroid, float radius);
+
+  std::size_t trackCount() const { return tracks_.size(); }
+
+ private:
+  struct Sample {
+    std::uint64_t frame;
+    Eigen::Vector2f centroid;
+    float radius;
+  };
+  struct Track {
+    std::vector<Sample> samples;  // oldest first, at most window_ entries
+  };
+  bool travels(const Track& track) const;
+
+  Settings settings_;
+  std::uint64_t frame_{0};
+  std::vector<Track> tracks_;
+};
+
+}  // namespace perception
+}  // namespace norvel

@@ -1,0 +1,124 @@
+#include <norvel/perception/cluster_motion_tracker.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace norvel {
+namespace perception {
+
+namespace {
+
+// A track not matched for this many frames is dropped: one missed frame (an occlusion, a split)
+// is bridged, longer gaps start over.
+constexpr std::uint64_t kMaxMissedFrames = 2;
+// Share of the step-by-step path the net displacement must reach.
+constexpr float kMinStraightness = 2.0F / 3.0F;
+// Largest relative change of the radius over the window.
+constexpr float kMaxRadiusChange = 0.5F;
+// Clusters up to this radius may change size freely: a person's legs and body join and part.
+constexpr float kPersonRadius = 0.3F;
+// Observations a decision needs: four give three steps.
+constexpr std::size_t kMinSamples = 4;
+// Largest share of the path one step may take, beyond a few centimetres of centroid jitter.
+constexpr float kMaxStepShare = 0.5F;
+constexpr float kStepJitter = 0.05F;
+
+}  // namespace
+
+ClusterMotionTracker::ClusterMotionTracker(const Settings& settings) : settings_(settings) {
+  settings_.window = std::max(settings_.window, 3);
+}
+
+void ClusterMotionTracker::clear() {
+  tracks_.clear();
+}
+
+void ClusterMotionTracker::beginFrame(std::uint64_t frame) {
+  frame_ = frame;
+  tracks_.erase(std::remove_if(tracks_.begin(), tracks_.end(),
+                               [&](const Track& track) {
+                                 return frame_ - track.samples.back().frame > kMaxMissedFrames;
+                               }),
+                tracks_.end());
+}
+
+bool ClusterMotionTracker::observe(const Eigen::Vector2f& centroid, float radius) {
+  if (!(radius <= settings_.max_radius) || !centroid.allFinite()) {
+    return false;
+  }
+  Track* best = nullptr;
+  float best_distance = std::numeric_limits<float>::max();
+  for (Track& track : tracks_) {
+    const Sample& last = track.samples.back();
+    if (last.frame >= frame_) {
+      continue;  // already given a cluster of this frame
+    }
+    const float distance = (last.centroid - centroid).norm();
+    const float gate = settings_.gate_step * static_cast<float>(frame_ - last.frame);
+    if (distance <= gate && distance < best_distance) {
+      best = &track;
+      best_distance = distance;
+    }
+  }
+  if (best == nullptr) {
+    tracks_.push_back(Track{});
+    best = &tracks_.back();
+  }
+  std::vector<Sample>& samples = best->samples;
+  samples.push_back(Sample{frame_, centroid, radius});
+  if (samples.size() > static_cast<std::size_t>(settings_.window)) {
+    samples.erase(samples.begin());
+  }
+  return travels(*best);
+}
+
+bool ClusterMotionTracker::travels(const Track& track) const {
+  const std::vector<Sample>& samples = track.samples;
+  const std::uint64_t first_frame = frame_ >= static_cast<std::uint64_t>(settings_.window)
+                                        ? frame_ + 1 - static_cast<std::uint64_t>(settings_.window)
+                                        : 0;
+  std::size_t begin = 0;
+  while (begin < samples.size() && samples[begin].frame < first_frame) {
+    ++begin;
+  }
+  const std::size_t count = samples.size() - begin;
+  if (count < kMinSamples) {
+    return false;
+  }
+  float min_radius = std::numeric_limits<float>::max();
+  float max_radius = 0.0F;
+  float path = 0.0F;
+  float longest_step = 0.0F;
+  bool overreach = false;
+  for (std::size_t i = begin; i < samples.size(); ++i) {
+    min_radius = std::min(min_radius, samples[i].radius);
+    max_radius = std::max(max_radius, samples[i].radius);
+    if (i > begin) {
+      const float step = (samples[i].centroid - samples[i - 1].centroid).norm();
+      path += step;
+      longest_step = std::max(longest_step, step);
+      // A body moves less than its own size from one frame to the next; a track that gets ahead
+      // of that jumps between fragments (of a wall seen in pieces).
+      const float reach = std::max(samples[i].radius, samples[i - 1].radius) + kStepJitter;
+      if (step > reach * static_cast<float>(samples[i].frame - samples[i - 1].frame)) {
+        overreach = true;
+      }
+    }
+  }
+  const Sample& first = samples[begin];
+  const Sample& last = samples.back();
+  const float net = (last.centroid - first.centroid).norm();
+  const float frames = static_cast<float>(last.frame - first.frame);
+  // The centre of whatever part of a still object is in view stays inside the object: only a
+  // body that travels farther than its own width has moved. A course is steady when it does not
+  // wander (net against path), when no single jump (to a neighbouring cluster) makes it, and when
+  // the cluster keeps its size (one coming into view or being uncovered shifts its centre; a
+  // person-sized cluster is exempt, its legs and body join and part from frame to frame).
+  return !overreach && net >= 2.0F * max_radius && net >= settings_.min_step * frames &&
+         net >= kMinStraightness * path && longest_step <= kMaxStepShare * path + kStepJitter &&
+         (max_radius <= kPersonRadius || max_radius - min_radius <= kMaxRadiusChange * max_radius);
+}
+
+}  // namespace perception
+}  // namespace norvel

@@ -1,0 +1,132 @@
+#include <norvel/perception/cluster_motion_tracker.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+using norvel::perception::ClusterMotionTracker;
+
+// Frames until `move` (the centroid in the map at frame k) makes the track travel, or -1 within
+// `frames`; the robot stands at the map origin, so the base frame is the map frame.
+template <typename Move>
+int framesUntilTravelling(ClusterMotionTracker& tracker, int frames, float radius, Move move) {
+  for (int k = 1; k <= frames; ++k) {
+    tracker.beginFrame(static_cast<std::uint64_t>(k));
+    const Eigen::Vector2f at = move(k);
+    if (tracker.observe(at, radius)) {
+      return k;
+    }
+  }
+  return -1;
+}
+
+TEST(ClusterMotionTracker, AWalkerTravelsOnceItHasCoveredItsOwnWidth) {
+  // 0.2 m wide person (radius 0.1) at 1 m/s (0.1 m per frame): it has covered its width after
+  // two steps, but a decision needs four observations.
+  ClusterMotionTracker tracker(ClusterMotionTracker::Settings{});
+  const int first = framesUntilTravelling(tracker, 20, 0.1F,
+                                          [](int k) { return Eigen::Vector2f(0.1F * k, 1.0F); });
+  EXPECT_EQ(first, 4);
+
+  // A wider body must cover more: radius 0.28 needs 0.56 m, six steps after the first frame.
+  ClusterMotionTracker wide(ClusterMotionTracker::Settings{});
+  EXPECT_EQ(
+      framesUntilTravelling(wide, 20, 0.28F, [](int k) { return Eigen::Vector2f(1.0F, 0.1F * k); }),
+      7);
+
+  // Slower than min_step (0.04 m per frame by default) never travels, however far it gets.
+  ClusterMotionTracker slow(ClusterMotionTracker::Settings{});
+  EXPECT_EQ(framesUntilTravelling(slow, 60, 0.05F,
+                                  [](int k) { return Eigen::Vector2f(0.03F * k, 0.0F); }),
+            -1);
+}
+
+TEST(ClusterMotionTracker, AStillObjectSeenFromChangingSidesNeverTravels) {
+  // The visible part (radius 0.25) of an object changes from frame to frame: its centroid wanders
+  // inside the object, or drifts steadily from one end to the other while the robot drives past.
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> inside(-0.15F, 0.15F);
+  ClusterMotionTracker wandering(ClusterMotionTracker::Settings{});
+  EXPECT_EQ(framesUntilTravelling(
+                wandering, 200, 0.25F,
+                [&](int) { return Eigen::Vector2f(2.0F + inside(random), 1.0F + inside(random)); }),
+            -1);
+  ClusterMotionTracker drifting(ClusterMotionTracker::Settings{});
+  EXPECT_EQ(framesUntilTravelling(drifting, 30, 0.3F,
+                                  [](int k) { return Eigen::Vector2f(2.0F + 0.06F * k, 1.0F); }),
+            -1)
+      << "0.54 m of drift per window stays within the 0.6 m the part itself spans";
+
+  // A cluster coming into view grows while its centroid moves with the growing edge.
+  ClusterMotionTracker growing(ClusterMotionTracker::Settings{});
+  bool travelled = false;
+  for (int k = 1; k <= 10; ++k) {
+    growing.beginFrame(static_cast<std::uint64_t>(k));
+    const float radius = 0.1F * k;
+    const Eigen::Vector2f at(1.0F + radius, 2.0F);
+    travelled = growing.observe(at, std::min(radius, 0.8F)) || travelled;
+  }
+  EXPECT_FALSE(travelled);
+}
+
+TEST(ClusterMotionTracker, AJumpyOrPacingCourseDoesNotTravel) {
+  // Posts 0.3 m apart, one seen per frame in turn: a course made of jumps.
+  ClusterMotionTracker posts(ClusterMotionTracker::Settings{});
+  EXPECT_EQ(framesUntilTravelling(posts, 12, 0.05F,
+                                  [](int k) { return Eigen::Vector2f(0.3F * k, 0.0F); }),
+            -1);
+
+  // A body going back and forth covers ground but gets nowhere.
+  ClusterMotionTracker pacing(ClusterMotionTracker::Settings{});
+  EXPECT_EQ(framesUntilTravelling(pacing, 40, 0.1F,
+                                  [](int k) {
+                                    return Eigen::Vector2f(
+                                        (k / 3) % 2 == 0 ? 0.1F * (k % 3) : 0.3F - 0.1F * (k % 3),
+                                        0.0F);
+                                  }),
+            -1);
+}
+
+TEST(ClusterMotionTracker, TracksKeepToTheirOwnBodiesAndEndWhenLost) {
+  // Two walkers 1 m apart, one moving, one standing: only the moving one travels, whichever is
+  // observed first in a frame.
+  ClusterMotionTracker tracker(ClusterMotionTracker::Settings{});
+  bool standing_travelled = false;
+  bool walker_travelled = false;
+  for (int k = 1; k <= 12; ++k) {
+    tracker.beginFrame(static_cast<std::uint64_t>(k));
+    const Eigen::Vector2f standing(0.0F, 1.0F);
+    const Eigen::Vector2f walker(0.1F * k, 0.0F);
+    if (k % 2 == 0) {
+      standing_travelled = tracker.observe(standing, 0.15F) || standing_travelled;
+      walker_travelled = tracker.observe(walker, 0.15F);
+    } else {
+      walker_travelled = tracker.observe(walker, 0.15F);
+      standing_travelled = tracker.observe(standing, 0.15F) || standing_travelled;
+    }
+  }
+  EXPECT_TRUE(walker_travelled);
+  EXPECT_FALSE(standing_travelled);
+  EXPECT_EQ(tracker.trackCount(), 2U);
+
+  // Unseen for three frames, both tracks are gone; the walker starts over.
+  tracker.beginFrame(16);
+  EXPECT_EQ(tracker.trackCount(), 0U);
+  EXPECT_FALSE(tracker.observe(Eigen::Vector2f(1.6F, 0.0F), 0.15F));
+
+  // Clearing forgets everything; clusters larger than max_radius are never followed.
+  tracker.clear();
+  EXPECT_EQ(tracker.trackCount(), 0U);
+  ClusterMotionTracker::Settings settings;
+  settings.max_radius = 0.5F;
+  ClusterMotionTracker small_only(settings);
+  EXPECT_EQ(framesUntilTravelling(small_only, 20, 0.6F,
+                                  [](int k) { return Eigen::Vector2f(0.3F * k, 0.0F); }),
+            -1);
+  EXPECT_EQ(small_only.trackCount(), 0U);
+}
+
+}  // namespace
