@@ -608,9 +608,12 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
   }
   // A pattern that leaves patches unscanned in every frame makes a static surface look empty in
   // some frames; it is still seen in most. Empty pixels of such a sensor count only where the
-  // frames that saw through the place outnumber those that saw the surface there.
+  // frames that saw through the place outnumber those that returned something there, at the
+  // surface or in front of it: a wall hidden for a while by someone walking beside the robot,
+  // close to the sensor, shows through the pattern's patches now and then, and those empty frames
+  // are no evidence that anything stood where the wall is now.
   if (empty_votes > 0 && free_votes + empty_votes >= config_.min_free_votes &&
-      free_votes + empty_votes > seen_votes) {
+      free_votes + empty_votes > seen_votes + hidden_votes) {
     return Evidence::kMoved;
   }
   if (static_cast<int>(hidden_count) >= std::max(config_.min_free_votes, kMinRecessionFrames) &&
