@@ -703,20 +703,39 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   if (!has_previous_pose_) {
     return false;
   }
+  // Walls and other large clusters are not followed; their extent rules them out before the
+  // costlier checks below.
   Eigen::Vector3f sum = Eigen::Vector3f::Zero();
+  Eigen::Vector2f low = Eigen::Vector2f::Constant(std::numeric_limits<float>::max());
+  Eigen::Vector2f high = Eigen::Vector2f::Constant(std::numeric_limits<float>::lowest());
   std::size_t count = 0;
+  for (const pcl::PointXYZ& p : cluster.points) {
+    if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
+      sum += Eigen::Vector3f(p.x, p.y, p.z);
+      low = low.cwiseMin(Eigen::Vector2f(p.x, p.y));
+      high = high.cwiseMax(Eigen::Vector2f(p.x, p.y));
+      ++count;
+    }
+  }
+  if (count == 0 || (high - low).maxCoeff() > 2.0F * config_.track_max_radius) {
+    return false;
+  }
+  // A cluster cut by the region's edge or by the image's side edges (the camera's own azimuth
+  // limits) is not followed: its centre would move with the cut.
   const float x_edge = config_.roi_x_max - config_.roi_margin;
   const float y_edge = config_.roi_y_max - config_.roi_margin;
+  if (std::max(std::fabs(low.x()), std::fabs(high.x())) > x_edge ||
+      std::max(std::fabs(low.y()), std::fabs(high.y())) > y_edge) {
+    return false;
+  }
+  const Eigen::Vector3f centroid = sum / static_cast<float>(count);
   const Eigen::Matrix3f rotation = base_to_camera_.topLeftCorner<3, 3>();
   const Eigen::Vector3f translation = base_to_camera_.topRightCorner<3, 1>();
+  float radius_squared = 0.0F;
   for (const pcl::PointXYZ& p : cluster.points) {
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
       continue;
     }
-    if (std::fabs(p.x) > x_edge || std::fabs(p.y) > y_edge) {
-      return false;
-    }
-    // Two pixels of the side edges: the camera's own azimuth limits cut clusters there.
     const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
     int pixel = 0;
     if (!projectToPixel(q, pixel)) {
@@ -726,20 +745,9 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
     if (u < 2 || u >= image_width_ - 2) {
       return false;
     }
-    sum += Eigen::Vector3f(p.x, p.y, p.z);
-    ++count;
-  }
-  if (count == 0) {
-    return false;
-  }
-  const Eigen::Vector3f centroid = sum / static_cast<float>(count);
-  float radius_squared = 0.0F;
-  for (const pcl::PointXYZ& p : cluster.points) {
-    if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
-      const float dx = p.x - centroid.x();
-      const float dy = p.y - centroid.y();
-      radius_squared = std::max(radius_squared, dx * dx + dy * dy);
-    }
+    const float dx = p.x - centroid.x();
+    const float dy = p.y - centroid.y();
+    radius_squared = std::max(radius_squared, dx * dx + dy * dy);
   }
   const Eigen::Vector4f in_map = previous_base_to_map_ * centroid.homogeneous();
   return tracker_.observe(in_map.head<2>(), std::sqrt(radius_squared));
