@@ -421,7 +421,7 @@ TEST(DynamicCloudDetector, SplitsClustersAndRefusesBadSetup) {
                    "recession.yaml", "dynamic_cloud_detector:\n  recession_min_step: -0.01\n")),
                std::runtime_error);
   EXPECT_THROW(
-      DynamicCloudDetector(write("window.yaml", "dynamic_cloud_detector:\n  track_window: 2\n")),
+      DynamicCloudDetector(write("window.yaml", "dynamic_cloud_detector:\n  track_window: 3\n")),
       std::runtime_error);
   EXPECT_THROW(DynamicCloudDetector(
                    write("track.yaml", "dynamic_cloud_detector:\n  track_min_step: -0.04\n")),

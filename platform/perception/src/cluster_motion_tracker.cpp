@@ -27,7 +27,7 @@ constexpr float kStepJitter = 0.05F;
 }  // namespace
 
 ClusterMotionTracker::ClusterMotionTracker(const Settings& settings) : settings_(settings) {
-  settings_.window = std::max(settings_.window, 3);
+  settings_.window = std::max(settings_.window, static_cast<int>(kMinSamples));
 }
 
 void ClusterMotionTracker::clear() {

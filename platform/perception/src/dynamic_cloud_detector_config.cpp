@@ -87,7 +87,7 @@ DynamicCloudDetectorConfig DynamicCloudDetectorConfig::load(const std::string& y
   requireAtLeast(yaml_path, "spread_radius", c.spread_radius, 0.0F);
   requireAtLeast(yaml_path, "recession_min_step", c.recession_min_step, 0.0F);
   requireAtLeast(yaml_path, "track_min_step", c.track_min_step, 0.0F);
-  requireAtLeast(yaml_path, "track_window", c.track_window, 3);
+  requireAtLeast(yaml_path, "track_window", c.track_window, 4);
   requireAtLeast(yaml_path, "track_max_radius", c.track_max_radius, 0.0F);
   if (!(c.pixel_angle_deg > 0.0F && c.pixel_angle_deg < 45.0F)) {
     throw std::runtime_error(fmt::format("{}: {}.pixel_angle_deg must be in (0, 45), got {}",

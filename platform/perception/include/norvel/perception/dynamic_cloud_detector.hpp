@@ -41,10 +41,10 @@ namespace perception {
 // something stepping aside has a constant gap, and a static occluder is still seen where it was.
 //
 // Clusters are also followed from frame to frame (ClusterMotionTracker): a cluster whose track
-// travels has its points that no frame could judge (kUnknown) called moved. This is what sees a
-// walker from a high mount, where the floor behind it is removed and its earlier places look
-// empty. A cluster cut by the image's side edges or the region's edge is not followed: its
-// centre moves with the cut.
+// travels moves as a body, and all its points (from min_point_height up) are called moved, also
+// where their own evidence is the body's earlier self. This is what sees a walker from a high
+// mount, where the floor behind it is removed and its earlier places look empty. A cluster cut by
+// the image's side edges or the region's edge is not followed: its centre moves with the cut.
 //
 // Emptiness is judged only at elevations the sensor demonstrably covers: besides the configured
 // limits, the detector counts the returns it receives per elevation (in the lidar-fixed camera

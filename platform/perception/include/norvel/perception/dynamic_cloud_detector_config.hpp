@@ -38,8 +38,8 @@ struct DynamicCloudDetectorConfig {
   float recession_min_step{0.03F};
   // Clusters followed over time (see ClusterMotionTracker): a cluster of at most track_max_radius
   // metres (horizontally, from its centroid) whose centroid travels a steady course across the map
-  // at track_min_step metres per frame or more over track_window frames moves; its points that no
-  // earlier frame could judge are then dynamic. track_min_step 0 turns this off.
+  // at track_min_step metres per frame or more within track_window frames (>= 4) moves as a body:
+  // all its points from min_point_height up are dynamic. track_min_step 0 turns this off.
   float track_min_step{0.04F};
   int track_window{10};
   float track_max_radius{0.8F};
