@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -36,6 +37,20 @@ TEST(ClusterMotionTracker, AWalkerTravelsOnceItHasCoveredItsOwnWidth) {
   EXPECT_EQ(
       framesUntilTravelling(wide, 20, 0.28F, [](int k) { return Eigen::Vector2f(1.0F, 0.1F * k); }),
       7);
+
+  // Once a walker stops, it is let go within two frames, not when the walk leaves the window.
+  ClusterMotionTracker stopping(ClusterMotionTracker::Settings{});
+  bool travelling_while_walking = false;
+  int last_travelling = 0;
+  for (int k = 1; k <= 30; ++k) {
+    stopping.beginFrame(static_cast<std::uint64_t>(k));
+    const Eigen::Vector2f at(0.1F * std::min(k, 20), 1.0F);
+    const bool travels = stopping.observe(at, 0.1F);
+    travelling_while_walking = travelling_while_walking || (travels && k <= 20);
+    last_travelling = travels ? k : last_travelling;
+  }
+  EXPECT_TRUE(travelling_while_walking);
+  EXPECT_LE(last_travelling, 22);
 
   // Slower than min_step (0.04 m per frame by default) never travels, however far it gets.
   ClusterMotionTracker slow(ClusterMotionTracker::Settings{});

@@ -110,13 +110,19 @@ bool ClusterMotionTracker::travels(const Track& track) const {
   const Sample& last = samples.back();
   const float net = (last.centroid - first.centroid).norm();
   const float frames = static_cast<float>(last.frame - first.frame);
+  // Still moving now: the last two steps keep the pace, so that someone who stops is let go at
+  // once rather than when the walk leaves the window.
+  const Sample& recent = samples[samples.size() - 3];
+  const bool moving_now = (last.centroid - recent.centroid).norm() >=
+                          settings_.min_step * static_cast<float>(last.frame - recent.frame);
   // The centre of whatever part of a still object is in view stays inside the object: only a
   // body that travels farther than its own width has moved. A course is steady when it does not
   // wander (net against path), when no single jump (to a neighbouring cluster) makes it, and when
   // the cluster keeps its size (one coming into view or being uncovered shifts its centre; a
   // person-sized cluster is exempt, its legs and body join and part from frame to frame).
-  return !overreach && net >= 2.0F * max_radius && net >= settings_.min_step * frames &&
-         net >= kMinStraightness * path && longest_step <= kMaxStepShare * path + kStepJitter &&
+  return !overreach && moving_now && net >= 2.0F * max_radius &&
+         net >= settings_.min_step * frames && net >= kMinStraightness * path &&
+         longest_step <= kMaxStepShare * path + kStepJitter &&
          (max_radius <= kPersonRadius || max_radius - min_radius <= kMaxRadiusChange * max_radius);
 }
 

@@ -29,7 +29,8 @@ namespace perception {
 // the cluster's radius and a few centimetres (a body moves less than its own size in a frame; a
 // track that gets ahead of that jumps between fragments, of a wall seen in pieces), and the
 // radius changed by at most half unless the cluster is person-sized (a cluster coming into view or
-// being uncovered moves its centroid without moving).
+// being uncovered moves its centroid without moving). The last two steps must keep the pace, so
+// that someone who stops is let go at once.
 //
 // Ownership: plain values; not thread-safe, one tracker per camera used from one thread.
 class ClusterMotionTracker {
