@@ -71,6 +71,19 @@ bool allFinite(const Eigen::Matrix4f& m) {
   return m.allFinite();
 }
 
+// The longer side of the cluster's horizontal bounding box (0 without finite points).
+float horizontalExtent(const pcl::PointCloud<pcl::PointXYZ>& cluster) {
+  Eigen::Vector2f low = Eigen::Vector2f::Constant(std::numeric_limits<float>::max());
+  Eigen::Vector2f high = Eigen::Vector2f::Constant(std::numeric_limits<float>::lowest());
+  for (const pcl::PointXYZ& p : cluster.points) {
+    if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
+      low = low.cwiseMin(Eigen::Vector2f(p.x, p.y));
+      high = high.cwiseMax(Eigen::Vector2f(p.x, p.y));
+    }
+  }
+  return high.x() >= low.x() ? (high - low).maxCoeff() : 0.0F;
+}
+
 DynamicCloudDetectorConfig loadOrThrow(const std::string& yaml_path) {
   try {
     return DynamicCloudDetectorConfig::load(yaml_path);
@@ -523,7 +536,8 @@ bool DynamicCloudDetector::movesAway(const HiddenBy* hidden, std::size_t count,
 }
 
 bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
-  return evidenceFor(point) == Evidence::kMoved;
+  const Evidence evidence = evidenceFor(point);
+  return evidence == Evidence::kMoved || evidence == Evidence::kMovedByEmptiness;
 }
 
 DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::PointXYZ& point) const {
@@ -614,7 +628,7 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
   // are no evidence that anything stood where the wall is now.
   if (empty_votes > 0 && free_votes + empty_votes >= config_.min_free_votes &&
       free_votes + empty_votes > seen_votes + hidden_votes) {
-    return Evidence::kMoved;
+    return Evidence::kMovedByEmptiness;
   }
   if (static_cast<int>(hidden_count) >= std::max(config_.min_free_votes, kMinRecessionFrames) &&
       movesAway(hidden.data(), hidden_count, oldest_seen_age)) {
@@ -669,10 +683,14 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
     evidence_[i] = voxel_evidence_[slot];
     any_moved = any_moved || evidence_[i] == Evidence::kMoved;
   }
+  // Only a body-sized cluster is followed, and only in one does the emptiness a patchy sensor
+  // shows through a place pass on to the points around it (see spreadMotion): on a wall, an empty
+  // patch is far more likely a gap in the pattern than a place someone left.
+  const bool body_sized = horizontalExtent(cluster) <= 2.0F * config_.track_max_radius;
   // A cluster that travels across the map moves as a body, also where its points' own evidence
   // is its earlier self (a walker's back seen where its front was): all of it is moved, but for
   // what is never dynamic (non-finite points, points below min_point_height).
-  if (config_.track_min_step > 0.0F && clusterTravels(cluster)) {
+  if (body_sized && config_.track_min_step > 0.0F && clusterTravels(cluster)) {
     for (std::size_t i = 0; i < n; ++i) {
       const pcl::PointXYZ& p = cluster.points[i];
       if (std::isfinite(p.x) && std::isfinite(p.y) && p.z >= config_.min_point_height) {
@@ -680,6 +698,13 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
       }
     }
     any_moved = false;  // nothing left to spread to
+  } else if (body_sized) {
+    for (Evidence& evidence : evidence_) {
+      if (evidence == Evidence::kMovedByEmptiness) {
+        evidence = Evidence::kMoved;
+        any_moved = true;
+      }
+    }
   }
   if (any_moved && config_.spread_radius > 0.0F) {
     spreadMotion(cluster);
@@ -687,7 +712,7 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
   dynamic.points.reserve(dynamic.points.size() + n);
   static_cloud.points.reserve(static_cloud.points.size() + n);
   for (std::size_t i = 0; i < n; ++i) {
-    if (evidence_[i] == Evidence::kMoved) {
+    if (evidence_[i] == Evidence::kMoved || evidence_[i] == Evidence::kMovedByEmptiness) {
       dynamic.points.push_back(cluster.points[i]);
     } else {
       static_cloud.points.push_back(cluster.points[i]);
@@ -703,29 +728,22 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   if (!has_previous_pose_) {
     return false;
   }
-  // Walls and other large clusters are not followed; their extent rules them out before the
-  // costlier checks below.
-  Eigen::Vector3f sum = Eigen::Vector3f::Zero();
-  Eigen::Vector2f low = Eigen::Vector2f::Constant(std::numeric_limits<float>::max());
-  Eigen::Vector2f high = Eigen::Vector2f::Constant(std::numeric_limits<float>::lowest());
-  std::size_t count = 0;
-  for (const pcl::PointXYZ& p : cluster.points) {
-    if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
-      sum += Eigen::Vector3f(p.x, p.y, p.z);
-      low = low.cwiseMin(Eigen::Vector2f(p.x, p.y));
-      high = high.cwiseMax(Eigen::Vector2f(p.x, p.y));
-      ++count;
-    }
-  }
-  if (count == 0 || (high - low).maxCoeff() > 2.0F * config_.track_max_radius) {
-    return false;
-  }
   // A cluster cut by the region's edge or by the image's side edges (the camera's own azimuth
   // limits) is not followed: its centre would move with the cut.
   const float x_edge = config_.roi_x_max - config_.roi_margin;
   const float y_edge = config_.roi_y_max - config_.roi_margin;
-  if (std::max(std::fabs(low.x()), std::fabs(high.x())) > x_edge ||
-      std::max(std::fabs(low.y()), std::fabs(high.y())) > y_edge) {
+  Eigen::Vector3f sum = Eigen::Vector3f::Zero();
+  std::size_t count = 0;
+  for (const pcl::PointXYZ& p : cluster.points) {
+    if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
+      if (std::fabs(p.x) > x_edge || std::fabs(p.y) > y_edge) {
+        return false;
+      }
+      sum += Eigen::Vector3f(p.x, p.y, p.z);
+      ++count;
+    }
+  }
+  if (count == 0) {
     return false;
   }
   const Eigen::Vector3f centroid = sum / static_cast<float>(count);

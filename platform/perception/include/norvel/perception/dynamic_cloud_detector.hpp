@@ -109,15 +109,16 @@ class DynamicCloudDetector {
   };
 
   // What the compared frames say about a current point: earlier frames saw free space through
-  // it (moved), saw a surface at its depth (stayed), or neither (unknown: occluded, out of view,
+  // it (moved; by emptiness alone when a patchy sensor saw nothing there more often than
+  // something), saw a surface at its depth (stayed), or neither (unknown: occluded, out of view,
   // too few frames).
-  enum class Evidence : unsigned char { kMoved, kStayed, kUnknown };
+  enum class Evidence : unsigned char { kMoved, kMovedByEmptiness, kStayed, kUnknown };
   Evidence evidenceFor(const pcl::PointXYZ& point) const;
   // Whether `cluster`'s track travels (see ClusterMotionTracker); a cluster cut by the image's
   // side edges or the region's edge is not followed.
   bool clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster);
-  // Turns the unknown points of `cluster` within spread_radius of a moved point into moved ones
-  // (evidence_ holds the cluster's evidence).
+  // Turns the unknown points of `cluster` within spread_radius of a moved point (kMoved) into
+  // moved ones (evidence_ holds the cluster's evidence).
   void spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster);
   void renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>& cloud, HistoryFrame& frame);
   // Whether `frame`'s return at `nearest` in front of `point` (in that frame's camera: `q`, at
