@@ -81,7 +81,13 @@ def make_scenario(seed: int, frames: int, sensor: str, name: str) -> Dict:
                       "start_time": _r(1000.0 + (seed % 5000))}
     pitch = rng.uniform(-12.0, 12.0) if rng.random() < 0.4 else 0.0
     upside_down = rng.random() < 0.15
-    height = rng.uniform(0.4, 1.3) if upside_down else rng.uniform(0.2, 1.2)
+    # A low sensor sees legs only; its frames are the hardest, so low mounts get a larger share.
+    if upside_down:
+        height = rng.uniform(0.4, 1.3)
+    elif rng.random() < 0.4:
+        height = rng.uniform(0.2, 0.5)
+    else:
+        height = rng.uniform(0.5, 1.2)
     lidar: Dict = {"preset": sensor,
                    "mount": {"xyz": [_r(rng.uniform(-0.2, 0.3)), 0.0, _r(height)],
                              "rpy_deg": [180.0 if upside_down else 0.0, _r(pitch),
@@ -122,6 +128,14 @@ def make_scenario(seed: int, frames: int, sensor: str, name: str) -> Dict:
             obj.update(length=_r(rng.uniform(0.3, 2.0)), width=_r(rng.uniform(0.3, 1.0)),
                        height=_r(rng.uniform(0.3, 2.0)))
         objects.append(obj)
+    # Pillars and posts: from above a slim column looks like a person, so every other scene
+    # has a few to learn the difference on.
+    if rng.random() < 0.5:
+        for _ in range(rng.integers(1, 4)):
+            x, y = far_from_start(0.6)
+            objects.append({"shape": "cylinder", "x": x, "y": y, "yaw_deg": 0.0,
+                            "diameter": _r(rng.uniform(0.2, 0.6)),
+                            "height": _r(rng.uniform(1.0, wall_height))})
     if objects:
         scenario["objects"] = objects
     if rng.random() < 0.6:
@@ -147,8 +161,18 @@ def make_scenario(seed: int, frames: int, sensor: str, name: str) -> Dict:
     for _ in range(crowd):
         person: Dict = {"height": _r(rng.uniform(1.5, 1.95))}
         kind = rng.random()
-        if kind < 0.25:  # standing
-            person["path"] = [far_from_start(0.4, 0.8)]
+        if kind < 0.25:  # standing, in the open or next to a piece of furniture or a column
+            place = far_from_start(0.4, 0.8)
+            if objects and rng.random() < 0.4:
+                near = objects[int(rng.integers(0, len(objects)))]
+                heading = rng.uniform(-math.pi, math.pi)
+                # Clear of the object whichever way it is turned, 0.35-0.7 m from its corners.
+                extent = near.get("diameter", math.hypot(near.get("length", 0.5),
+                                                         near.get("width", 0.5)))
+                reach = rng.uniform(0.35, 0.7) + 0.5 * extent
+                place = [_r(np.clip(near["x"] + reach * math.cos(heading), xmin + 0.4, xmax - 0.4)),
+                         _r(np.clip(near["y"] + reach * math.sin(heading), ymin + 0.4, ymax - 0.4))]
+            person["path"] = [place]
             person["yaw_deg"] = _r(rng.uniform(-180, 180))
         elif kind < 0.45:  # along or against a wall
             a, b = wall_side_point()
