@@ -408,24 +408,15 @@ TEST(DynamicCloudDetector, SplitsClustersAndRefusesBadSetup) {
   EXPECT_THROW(DynamicCloudDetector(write("broken.yaml", "dynamic_cloud_detector: [1, 2\n")),
                std::runtime_error);
   EXPECT_THROW(DynamicCloudDetector(write("no_section.yaml", "other: 1\n")), std::runtime_error);
-  EXPECT_THROW(
-      DynamicCloudDetector(write("type.yaml", "dynamic_cloud_detector:\n  history_frames: many\n")),
-      std::runtime_error);
-  EXPECT_THROW(
-      DynamicCloudDetector(write("range.yaml", "dynamic_cloud_detector:\n  min_free_votes: 0\n")),
-      std::runtime_error);
-  EXPECT_THROW(DynamicCloudDetector(
-                   write("spread.yaml", "dynamic_cloud_detector:\n  spread_radius: -0.1\n")),
-               std::runtime_error);
-  EXPECT_THROW(DynamicCloudDetector(write(
-                   "recession.yaml", "dynamic_cloud_detector:\n  recession_min_step: -0.01\n")),
-               std::runtime_error);
-  EXPECT_THROW(
-      DynamicCloudDetector(write("window.yaml", "dynamic_cloud_detector:\n  track_window: 3\n")),
-      std::runtime_error);
-  EXPECT_THROW(DynamicCloudDetector(
-                   write("track.yaml", "dynamic_cloud_detector:\n  track_min_step: -0.04\n")),
-               std::runtime_error);
+  // One bad value per file: a wrong type, then values below each key's minimum.
+  for (const char* bad :
+       {"history_frames: many", "min_free_votes: 0", "spread_radius: -0.1",
+        "recession_min_step: -0.01", "track_window: 3", "track_min_step: -0.04"}) {
+    EXPECT_THROW(DynamicCloudDetector(write(
+                     "bad_value.yaml", std::string("dynamic_cloud_detector:\n  ") + bad + "\n")),
+                 std::runtime_error)
+        << bad;
+  }
   DynamicCloudDetector partial(
       write("partial.yaml", "dynamic_cloud_detector:\n  history_frames: 4\n"));
   EXPECT_EQ(partial.config().history_frames, 4);

@@ -71,19 +71,6 @@ bool allFinite(const Eigen::Matrix4f& m) {
   return m.allFinite();
 }
 
-// The longer side of the cluster's horizontal bounding box (0 without finite points).
-float horizontalExtent(const pcl::PointCloud<pcl::PointXYZ>& cluster) {
-  Eigen::Vector2f low = Eigen::Vector2f::Constant(std::numeric_limits<float>::max());
-  Eigen::Vector2f high = Eigen::Vector2f::Constant(std::numeric_limits<float>::lowest());
-  for (const pcl::PointXYZ& p : cluster.points) {
-    if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
-      low = low.cwiseMin(Eigen::Vector2f(p.x, p.y));
-      high = high.cwiseMax(Eigen::Vector2f(p.x, p.y));
-    }
-  }
-  return high.x() >= low.x() ? (high - low).maxCoeff() : 0.0F;
-}
-
 DynamicCloudDetectorConfig loadOrThrow(const std::string& yaml_path) {
   try {
     return DynamicCloudDetectorConfig::load(yaml_path);
@@ -686,11 +673,12 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
   // Only a body-sized cluster is followed, and only in one does the emptiness a patchy sensor
   // shows through a place pass on to the points around it (see spreadMotion): on a wall, an empty
   // patch is far more likely a gap in the pattern than a place someone left.
-  const bool body_sized = horizontalExtent(cluster) <= 2.0F * config_.track_max_radius;
+  const ClusterShape shape = measureCluster(cluster);
+  const bool body_sized = (shape.high - shape.low).maxCoeff() <= 2.0F * config_.track_max_radius;
   // A cluster that travels across the map moves as a body, also where its points' own evidence
   // is its earlier self (a walker's back seen where its front was): all of it is moved, but for
   // what is never dynamic (non-finite points, points below min_point_height).
-  if (body_sized && config_.track_min_step > 0.0F && clusterTravels(cluster)) {
+  if (body_sized && config_.track_min_step > 0.0F && clusterTravels(cluster, shape)) {
     for (std::size_t i = 0; i < n; ++i) {
       const pcl::PointXYZ& p = cluster.points[i];
       if (std::isfinite(p.x) && std::isfinite(p.y) && p.z >= config_.min_point_height) {
@@ -724,29 +712,38 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
   static_cloud.height = 1;
 }
 
-bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster) {
-  if (!has_previous_pose_) {
-    return false;
+DynamicCloudDetector::ClusterShape DynamicCloudDetector::measureCluster(
+    const pcl::PointCloud<pcl::PointXYZ>& cluster) {
+  ClusterShape shape;
+  Eigen::Vector3f sum = Eigen::Vector3f::Zero();
+  for (const pcl::PointXYZ& p : cluster.points) {
+    if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
+      sum += Eigen::Vector3f(p.x, p.y, p.z);
+      shape.low = shape.low.cwiseMin(Eigen::Vector2f(p.x, p.y));
+      shape.high = shape.high.cwiseMax(Eigen::Vector2f(p.x, p.y));
+      ++shape.count;
+    }
   }
+  if (shape.count == 0) {
+    shape.low = shape.high = Eigen::Vector2f::Zero();
+  } else {
+    shape.centroid = sum / static_cast<float>(shape.count);
+  }
+  return shape;
+}
+
+bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster,
+                                          const ClusterShape& shape) {
   // A cluster cut by the region's edge or by the image's side edges (the camera's own azimuth
   // limits) is not followed: its centre would move with the cut.
   const float x_edge = config_.roi_x_max - config_.roi_margin;
   const float y_edge = config_.roi_y_max - config_.roi_margin;
-  Eigen::Vector3f sum = Eigen::Vector3f::Zero();
-  std::size_t count = 0;
-  for (const pcl::PointXYZ& p : cluster.points) {
-    if (std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) {
-      if (std::fabs(p.x) > x_edge || std::fabs(p.y) > y_edge) {
-        return false;
-      }
-      sum += Eigen::Vector3f(p.x, p.y, p.z);
-      ++count;
-    }
-  }
-  if (count == 0) {
+  if (!has_previous_pose_ || shape.count == 0 ||
+      std::max(std::fabs(shape.low.x()), std::fabs(shape.high.x())) > x_edge ||
+      std::max(std::fabs(shape.low.y()), std::fabs(shape.high.y())) > y_edge) {
     return false;
   }
-  const Eigen::Vector3f centroid = sum / static_cast<float>(count);
+  const Eigen::Vector3f& centroid = shape.centroid;
   const Eigen::Matrix3f rotation = base_to_camera_.topLeftCorner<3, 3>();
   const Eigen::Vector3f translation = base_to_camera_.topRightCorner<3, 1>();
   float radius_squared = 0.0F;

@@ -102,7 +102,7 @@ class OutputMonitor {
   std::uint32_t next_index_{0};                  // guarded by mutex_
   std::size_t unknown_stamps_{0};                // guarded by mutex_
   std::map<std::string, std::size_t> received_;  // per semantic topic; guarded by mutex_
-  std::size_t semantic_topics_{0};
+  const std::size_t semantic_topics_;
   std::size_t detection_arrays_{0};  // guarded by mutex_
   std::size_t detected_boxes_{0};    // guarded by mutex_
 };

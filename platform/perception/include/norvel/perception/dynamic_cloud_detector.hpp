@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -114,9 +115,17 @@ class DynamicCloudDetector {
   // too few frames).
   enum class Evidence : unsigned char { kMoved, kMovedByEmptiness, kStayed, kUnknown };
   Evidence evidenceFor(const pcl::PointXYZ& point) const;
+  // A cluster's finite points: how many, their centroid and horizontal bounding box.
+  struct ClusterShape {
+    std::size_t count{0};
+    Eigen::Vector3f centroid{Eigen::Vector3f::Zero()};
+    Eigen::Vector2f low{Eigen::Vector2f::Constant(std::numeric_limits<float>::max())};
+    Eigen::Vector2f high{Eigen::Vector2f::Constant(std::numeric_limits<float>::lowest())};
+  };
+  static ClusterShape measureCluster(const pcl::PointCloud<pcl::PointXYZ>& cluster);
   // Whether `cluster`'s track travels (see ClusterMotionTracker); a cluster cut by the image's
   // side edges or the region's edge is not followed.
-  bool clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster);
+  bool clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster, const ClusterShape& shape);
   // Turns the unknown points of `cluster` within spread_radius of a moved point (kMoved) into
   // moved ones (evidence_ holds the cluster's evidence).
   void spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster);
