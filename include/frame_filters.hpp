@@ -27,6 +27,17 @@ struct RegionOfInterest {
 // body. Points with x exactly 0 are never on the body.
 bool insideRegionOfInterest(const pcl::PointXYZ& p, const RegionOfInterest& roi);
 
+// Appends to `out` the points of `in` inside the region (see insideRegionOfInterest), in order,
+// and sets `out` unorganised.
+void appendPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
+                                    const RegionOfInterest& roi,
+                                    pcl::PointCloud<pcl::PointXYZ>& out);
+
+// Writes `transform` applied to every point of `in` into `out` (same layout and header), in one
+// pass without first copying the input. Non-finite coordinates make the whole point non-finite.
+void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matrix4f& transform,
+                    pcl::PointCloud<pcl::PointXYZ>& out);
+
 // Appends to `out` every point of `in` that projects into the camera's image (bounds inclusive,
 // points behind the camera rejected), keeping base-frame coordinates. `base2cam` maps base
 // coordinates into the camera's optical frame.

@@ -762,7 +762,7 @@ void LidarDetectNode::processOneFrame(const PointCloudPtr& cloud, const rclcpp::
 
   timer = Clock::now();
   auto base_cloud = std::make_shared<PointCloud>();
-  pcl::transformPointCloud(*cloud, *base_cloud, T_lidar2base_);
+  transformCloud(*cloud, T_lidar2base_, *base_cloud);
   LOG_INFO("convert base cloud time: {} ms.", elapsedMs(timer));
 
   if (debug_ && !base_cloud_pubs_.empty()) {
@@ -842,11 +842,7 @@ LidarDetectNode::PointCloudPtr LidarDetectNode::roiFilter(const PointCloudPtr& b
       x_small_front_, x_small_back_, y_small_};
   auto roi_cloud = std::make_shared<PointCloud>();
   roi_cloud->reserve(base_cloud->size());
-  for (const auto& p : base_cloud->points) {
-    if (insideRegionOfInterest(p, roi)) {
-      roi_cloud->push_back(p);
-    }
-  }
+  appendPointsInRegionOfInterest(*base_cloud, roi, *roi_cloud);
   return roi_cloud;
 }
 

@@ -1,19 +1,20 @@
 #include "frame_filters.hpp"
 
 #include <cmath>
+#include <cstdint>
 
 namespace lidar_perception {
 
 bool insideRegionOfInterest(const pcl::PointXYZ& p, const RegionOfInterest& roi) {
-  if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
-    return false;
-  }
-  if (p.z > roi.max_height || std::fabs(p.x) > roi.x_large || std::fabs(p.y) > roi.y_large) {
-    return false;
-  }
-  const bool on_body = std::fabs(p.y) < roi.y_small && ((p.x > 0.0f && p.x < roi.x_small_front) ||
-                                                        (p.x < 0.0f && p.x > roi.x_small_back));
-  return !on_body;
+  // Non-short-circuit operators: the tests are cheap, and points inside and outside the region
+  // alternate too irregularly for branches to be predicted.
+  const bool finite = std::isfinite(p.x) & std::isfinite(p.y) & std::isfinite(p.z);
+  const float ax = std::fabs(p.x);
+  const float ay = std::fabs(p.y);
+  const bool in_square = (p.z <= roi.max_height) & (ax <= roi.x_large) & (ay <= roi.y_large);
+  const bool on_body = (ay < roi.y_small) & (((p.x > 0.0f) & (p.x < roi.x_small_front)) |
+                                             ((p.x < 0.0f) & (p.x > roi.x_small_back)));
+  return finite & in_square & !on_body;
 }
 
 void appendPointsInCamera(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matrix4f& m,
@@ -48,20 +49,56 @@ void appendPointsOutsideUpCone(const pcl::PointCloud<pcl::PointXYZ>& in,
     axis /= axis.norm();
   }
   const Eigen::Vector3f apex = lidar2base.block<3, 1>(0, 3);
+  // The angle off the axis exceeds the threshold exactly when its cosine is below the
+  // threshold's: one comparison per point instead of an arc cosine. Angles lie in [0, 180]
+  // degrees, so a threshold beyond that range keeps everything or nothing.
+  if (!(threshold_deg < 180.0f)) {
+    return;
+  }
+  const bool keep_all = threshold_deg < 0.0f;
+  const auto cos_limit =
+      static_cast<float>(std::cos(static_cast<double>(threshold_deg) * 3.141592653589793 / 180.0));
   for (const auto& p : in.points) {
     Eigen::Vector3f d = p.getVector3fMap() - apex;
-    if (d.squaredNorm() > 0.0f) {
-      d /= d.norm();
+    const float length_sq = d.squaredNorm();
+    // The apex itself counts as 90 degrees off the axis; a non-finite point keeps a NaN cosine.
+    float c = d.dot(axis) / std::sqrt(length_sq);
+    if (length_sq == 0.0f) {
+      c = 0.0f;
     }
-    const float c = d.z() * axis.z() + d.y() * axis.y() + d.x() * axis.x();
-    const float theta = std::acos(c);
-    const auto theta_deg =
-        static_cast<float>(static_cast<double>(theta) * 180.0 / 3.141592653589793);
     // Strict: a point on the cone's surface is removed, and so is a NaN angle.
-    if (theta_deg > threshold_deg) {
+    if (keep_all ? !std::isnan(c) : c < cos_limit) {
       out.push_back(p);
     }
   }
+}
+
+void appendPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
+                                    const RegionOfInterest& roi,
+                                    pcl::PointCloud<pcl::PointXYZ>& out) {
+  for (const auto& p : in.points) {
+    if (insideRegionOfInterest(p, roi)) {
+      out.points.push_back(p);
+    }
+  }
+  out.width = static_cast<std::uint32_t>(out.points.size());
+  out.height = 1;
+}
+
+void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matrix4f& transform,
+                    pcl::PointCloud<pcl::PointXYZ>& out) {
+  const Eigen::Matrix3f rotation = transform.topLeftCorner<3, 3>();
+  const Eigen::Vector3f translation = transform.topRightCorner<3, 1>();
+  out.header = in.header;
+  out.is_dense = in.is_dense;
+  out.sensor_origin_ = in.sensor_origin_;
+  out.sensor_orientation_ = in.sensor_orientation_;
+  out.points.resize(in.points.size());
+  for (std::size_t i = 0; i < in.points.size(); ++i) {
+    out.points[i].getVector3fMap() = rotation * in.points[i].getVector3fMap() + translation;
+  }
+  out.width = in.width;
+  out.height = in.height;
 }
 
 void sortClusterByDynamicShare(

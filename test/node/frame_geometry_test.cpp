@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -148,8 +149,24 @@ TEST(RegionOfInterest, KeepsTheSquareUpToTheHeightLimitMinusTheRobotBody) {
       {{5.01f, 0.0f, 0.0f}, false},  {{0.0f, -5.01f, 0.0f}, false}, {{nan, 1.0f, 0.0f}, false},
       {{1.0f, inf, 0.0f}, false},    {{1.0f, 1.0f, -inf}, false},
   };
+  Cloud all;
+  Cloud expected;
   for (const Case& c : cases) {
     EXPECT_EQ(insideRegionOfInterest(c.p, roi), c.kept) << c.p;
+    all.push_back(c.p);
+    if (c.kept) {
+      expected.push_back(c.p);
+    }
+  }
+  // The filtering pass keeps the same points, in order, as one unorganised row.
+  Cloud kept;
+  appendPointsInRegionOfInterest(all, roi, kept);
+  ASSERT_EQ(kept.size(), expected.size());
+  EXPECT_EQ(kept.width, kept.size());
+  EXPECT_EQ(kept.height, 1u);
+  for (size_t i = 0; i < kept.size(); ++i) {
+    EXPECT_EQ(kept[i].x, expected[i].x);
+    EXPECT_EQ(kept[i].y, expected[i].y);
   }
 }
 
@@ -227,6 +244,79 @@ TEST(UpConeRemoval, RemovesTheConeAroundTheLidarsUpAxis) {
   appendPointsOutsideUpCone(mounted_in, lidarMount(0.3f), 60.0f, mounted_kept);
   ASSERT_EQ(mounted_kept.size(), 1u);
   EXPECT_EQ(mounted_kept[0].x, 1.0f);
+}
+
+TEST(UpConeRemoval, KeepsExactlyThePointsFartherOffTheAxisThanTheThreshold) {
+  // A tilted mount and random directions, against the angle itself; thresholds beyond the
+  // possible angles keep everything (but a NaN angle) or nothing.
+  Eigen::Matrix4f mount = lidarMount(0.6f);
+  mount.block<3, 3>(0, 0) =
+      Eigen::AngleAxisf(0.3f, Eigen::Vector3f(1.0f, 2.0f, 0.0f).normalized()).toRotationMatrix();
+  const Eigen::Vector3f apex = mount.block<3, 1>(0, 3);
+  const Eigen::Vector3f axis = mount.block<3, 1>(0, 2);
+  Cloud in;
+  std::uint32_t state = 7u;
+  auto uniform = [&state]() {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<float>(state >> 8) / static_cast<float>(1u << 24);
+  };
+  for (int i = 0; i < 5000; ++i) {
+    in.push_back({8.0f * uniform() - 4.0f, 8.0f * uniform() - 4.0f, 3.0f * uniform() - 1.0f});
+  }
+  in.push_back({std::nanf(""), 0.0f, 1.0f});
+  for (const float threshold : {10.0f, 45.0f, 60.0f, 120.0f}) {
+    Cloud kept;
+    appendPointsOutsideUpCone(in, mount, threshold, kept);
+    size_t k = 0;
+    for (const auto& p : in.points) {
+      const Eigen::Vector3f d = p.getVector3fMap() - apex;
+      const double angle = std::acos(static_cast<double>(d.normalized().dot(axis))) * 180.0 / kPi;
+      // A point within a millidegree of the surface may fall either way.
+      if (std::isnan(angle) || std::fabs(angle - threshold) < 1e-3) {
+        k += (k < kept.size() && kept[k].x == p.x && kept[k].y == p.y) ? 1 : 0;
+        continue;
+      }
+      if (angle > threshold) {
+        ASSERT_LT(k, kept.size());
+        EXPECT_EQ(kept[k].x, p.x) << "threshold " << threshold << " angle " << angle;
+        ++k;
+      }
+    }
+    EXPECT_EQ(k, kept.size()) << "threshold " << threshold;
+  }
+  Cloud all;
+  appendPointsOutsideUpCone(in, mount, -1.0f, all);
+  EXPECT_EQ(all.size(), in.size() - 1);  // all but the NaN point
+  Cloud none;
+  appendPointsOutsideUpCone(in, mount, 180.0f, none);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(CloudTransform, MatchesPclAndKeepsTheLayout) {
+  Cloud in;
+  in.width = 3;
+  in.height = 2;
+  in.header.frame_id = "lidar";
+  for (int i = 0; i < 6; ++i) {
+    in.points.push_back({0.5f * i, 1.0f - i, 0.25f * i * i});
+  }
+  Eigen::Matrix4f t = Eigen::Matrix4f::Identity();
+  t.block<3, 3>(0, 0) =
+      Eigen::AngleAxisf(0.7f, Eigen::Vector3f(0.2f, -1.0f, 0.5f).normalized()).toRotationMatrix();
+  t.block<3, 1>(0, 3) = Eigen::Vector3f(0.1f, -0.2f, 0.45f);
+  Cloud out;
+  out.points.resize(17);  // stale content is replaced
+  transformCloud(in, t, out);
+  ASSERT_EQ(out.size(), in.size());
+  EXPECT_EQ(out.width, 3u);
+  EXPECT_EQ(out.height, 2u);
+  EXPECT_EQ(out.header.frame_id, "lidar");
+  for (size_t i = 0; i < in.size(); ++i) {
+    const Eigen::Vector4f expected = t * Eigen::Vector4f(in[i].x, in[i].y, in[i].z, 1.0f);
+    EXPECT_NEAR(out[i].x, expected.x(), 1e-5f);
+    EXPECT_NEAR(out[i].y, expected.y(), 1e-5f);
+    EXPECT_NEAR(out[i].z, expected.z(), 1e-5f);
+  }
 }
 
 std::shared_ptr<Cloud> cloudOf(size_t n) {

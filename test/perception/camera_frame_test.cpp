@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -41,6 +43,57 @@ TEST(CameraFrame, ContourHoldsTheNearestObstaclePerDirection) {
   frame.calculate(pcl::PointCloud<pcl::PointXYZ>());
   frame.fillShapeToMsg(msg);
   EXPECT_TRUE(msg.shape.empty());
+}
+
+TEST(CameraFrame, PointsOnBinEdgesLandInTheBinsOfTheExactBearing) {
+  // Bearings a hair either side of every bin edge, and random ones, each at its own range: the
+  // contour must hold, per one-degree bin, the nearest point by the exact bearing.
+  const Eigen::Vector3f lidar(0.2F, -0.1F, 0.4F);
+  CameraFrame frame(lidarAt(lidar.x(), lidar.y(), lidar.z()));
+  pcl::PointCloud<pcl::PointXYZ> cloud;
+  std::uint32_t state = 12345U;
+  auto uniform = [&state]() {
+    state = state * 1664525U + 1013904223U;
+    return static_cast<double>(state >> 8) / static_cast<double>(1U << 24);
+  };
+  for (int edge = -180; edge < 180; ++edge) {
+    for (const double offset : {-3e-5, -1e-6, 1e-6, 3e-5, 0.5}) {
+      const double bearing = (edge + offset) * M_PI / 180.0;
+      const double range = 0.5 + 6.0 * uniform();
+      cloud.points.emplace_back(lidar.x() + static_cast<float>(range * std::cos(bearing)),
+                                lidar.y() + static_cast<float>(range * std::sin(bearing)), 0.5F);
+    }
+  }
+  constexpr int kBins = 360;
+  std::vector<float> nearest(kBins, std::numeric_limits<float>::infinity());
+  std::vector<int> winner(kBins, -1);
+  for (std::size_t i = 0; i < cloud.points.size(); ++i) {
+    const float dx = cloud.points[i].x - lidar.x();
+    const float dy = cloud.points[i].y - lidar.y();
+    const float azimuth = std::atan2(dy, dx);
+    const int bin = std::min(
+        static_cast<int>((azimuth + 3.14159265358979F) / CameraFrame::kAzimuthBinRad), kBins - 1);
+    if (dx * dx + dy * dy < nearest[bin]) {
+      nearest[bin] = dx * dx + dy * dy;
+      winner[bin] = static_cast<int>(i);
+    }
+  }
+  frame.calculate(cloud);
+  corvanta_protocol::msg::SemanticPointCloud msg;
+  frame.fillShapeToMsg(msg);
+  std::size_t k = 0;
+  for (int bin = 0; bin < kBins; ++bin) {
+    if (winner[bin] < 0) {
+      continue;
+    }
+    ASSERT_LT(k, msg.shape.size());
+    const pcl::PointXYZ& p = cloud.points[static_cast<std::size_t>(winner[bin])];
+    EXPECT_EQ(msg.shape[k].x, p.x) << "bin " << bin;
+    EXPECT_EQ(msg.shape[k].y, p.y) << "bin " << bin;
+    EXPECT_EQ(msg.shape[k].azimuth, std::atan2(p.y - lidar.y(), p.x - lidar.x()));
+    ++k;
+  }
+  EXPECT_EQ(k, msg.shape.size());
 }
 
 TEST(CameraFrameInstance, RegistersOneFramePerCameraAcrossThreads) {

@@ -44,9 +44,10 @@ class CameraFrame {
 
   Eigen::Vector3f lidar_origin_;
   mutable std::mutex mutex_;
-  // Guarded by mutex_: nearest squared distance and point per azimuth bin, and the contour.
+  // Guarded by mutex_: nearest squared distance and the index of that point in the cloud per
+  // azimuth bin (scratch of calculate), and the contour.
   std::vector<float> bin_nearest_sq_;
-  std::vector<ContourPoint> bin_point_;
+  std::vector<std::size_t> bin_index_;
   std::vector<ContourPoint> contour_;
 };
 

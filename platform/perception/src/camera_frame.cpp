@@ -1,5 +1,7 @@
 #include "camera_frame.hpp"
 
+#include "fast_atan2.hpp"
+
 #include "logger.hpp"
 
 #include <cmath>
@@ -19,15 +21,19 @@ int azimuthBinCount() {
 CameraFrame::CameraFrame(const Eigen::Matrix4f& T_lidar2base)
     : lidar_origin_(T_lidar2base.topRightCorner<3, 1>()),
       bin_nearest_sq_(static_cast<std::size_t>(azimuthBinCount()), 0.0F),
-      bin_point_(static_cast<std::size_t>(azimuthBinCount())) {
-  contour_.reserve(bin_point_.size());
+      bin_index_(static_cast<std::size_t>(azimuthBinCount()), 0) {
+  contour_.reserve(bin_index_.size());
 }
 
 void CameraFrame::calculate(const pcl::PointCloud<pcl::PointXYZ>& cloud) {
   const int bins = static_cast<int>(bin_nearest_sq_.size());
+  // The polynomial arc tangent is off by less than 1e-4 rad; only a point that close to a bin's
+  // edge needs the exact one to land in the same bin as with std::atan2.
+  constexpr float kEdgeMargin = 2e-4F / kAzimuthBinRad;
   std::lock_guard<std::mutex> lock(mutex_);
   std::fill(bin_nearest_sq_.begin(), bin_nearest_sq_.end(), std::numeric_limits<float>::infinity());
-  for (const pcl::PointXYZ& p : cloud.points) {
+  for (std::size_t i = 0; i < cloud.points.size(); ++i) {
+    const pcl::PointXYZ& p = cloud.points[i];
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) ||
         p.z <= kMinObstacleHeight) {
       continue;
@@ -35,17 +41,23 @@ void CameraFrame::calculate(const pcl::PointCloud<pcl::PointXYZ>& cloud) {
     const float dx = p.x - lidar_origin_.x();
     const float dy = p.y - lidar_origin_.y();
     const float distance_sq = dx * dx + dy * dy;
-    const float azimuth = std::atan2(dy, dx);
-    const int bin = std::min(static_cast<int>((azimuth + kPi) / kAzimuthBinRad), bins - 1);
+    float position = (norvel::perception::detail::fastAtan2(dy, dx) + kPi) / kAzimuthBinRad;
+    const float fraction = position - std::floor(position);
+    if (fraction < kEdgeMargin || fraction > 1.0F - kEdgeMargin) {
+      position = (std::atan2(dy, dx) + kPi) / kAzimuthBinRad;
+    }
+    const int bin = std::min(static_cast<int>(position), bins - 1);
     if (distance_sq < bin_nearest_sq_[bin]) {
       bin_nearest_sq_[bin] = distance_sq;
-      bin_point_[bin] = ContourPoint{p.x, p.y, p.z, azimuth};
+      bin_index_[bin] = i;
     }
   }
   contour_.clear();
   for (int bin = 0; bin < bins; ++bin) {
     if (std::isfinite(bin_nearest_sq_[bin])) {
-      contour_.push_back(bin_point_[bin]);
+      const pcl::PointXYZ& p = cloud.points[bin_index_[bin]];
+      const float azimuth = std::atan2(p.y - lidar_origin_.y(), p.x - lidar_origin_.x());
+      contour_.push_back(ContourPoint{p.x, p.y, p.z, azimuth});
     }
   }
 }

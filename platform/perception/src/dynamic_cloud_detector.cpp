@@ -152,6 +152,7 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
     frame.nearest_depth.assign(pixels, kEmpty);
   }
   raw_depth_.assign(pixels, kEmpty);
+  row_min_.assign(pixels, kEmpty);
   current_to_camera_.reserve(history_.size());
   current_to_old_base_.reserve(history_.size());
   compared_frames_.reserve(history_.size());
@@ -196,23 +197,31 @@ void DynamicCloudDetector::renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>
   updateObservedView();
   measureScanGaps();
   // Each pixel keeps the nearest return of its 3x3 neighbourhood, so that a thin structure or a
-  // sparse scan does not leave a see-through gap next to where something was seen.
+  // sparse scan does not leave a see-through gap next to where something was seen. The minimum
+  // is separable: across each row first, then down the columns, each loop free of dependencies
+  // between pixels so that it vectorises.
   const int w = image_width_;
   const int h = image_height_;
   for (int v = 0; v < h; ++v) {
-    const int v0 = std::max(0, v - 1);
-    const int v1 = std::min(h - 1, v + 1);
+    const float* in = &raw_depth_[static_cast<std::size_t>(v) * w];
+    float* out = &row_min_[static_cast<std::size_t>(v) * w];
+    if (w == 1) {
+      out[0] = in[0];
+      continue;
+    }
+    out[0] = std::min(in[0], in[1]);
+    for (int u = 1; u + 1 < w; ++u) {
+      out[u] = std::min(std::min(in[u - 1], in[u]), in[u + 1]);
+    }
+    out[w - 1] = std::min(in[w - 2], in[w - 1]);
+  }
+  for (int v = 0; v < h; ++v) {
+    const float* above = &row_min_[static_cast<std::size_t>(std::max(0, v - 1)) * w];
+    const float* row = &row_min_[static_cast<std::size_t>(v) * w];
+    const float* below = &row_min_[static_cast<std::size_t>(std::min(h - 1, v + 1)) * w];
+    float* out = &frame.nearest_depth[static_cast<std::size_t>(v) * w];
     for (int u = 0; u < w; ++u) {
-      const int u0 = std::max(0, u - 1);
-      const int u1 = std::min(w - 1, u + 1);
-      float nearest = kEmpty;
-      for (int vv = v0; vv <= v1; ++vv) {
-        const float* row = &raw_depth_[static_cast<std::size_t>(vv) * w];
-        for (int uu = u0; uu <= u1; ++uu) {
-          nearest = std::min(nearest, row[uu]);
-        }
-      }
-      frame.nearest_depth[static_cast<std::size_t>(v) * w + u] = nearest;
+      out[u] = std::min(std::min(above[u], row[u]), below[u]);
     }
   }
 }
@@ -637,8 +646,10 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
   // frame, so each small voxel's evidence is worked out once, for its first point; a dense
   // scan puts many points into one voxel.
   std::size_t slots = 16;
+  int slot_bits = 4;
   while (slots < 2 * n) {
     slots *= 2;
+    ++slot_bits;
   }
   voxel_keys_.assign(slots, 0);
   voxel_evidence_.resize(slots);
@@ -659,7 +670,9 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
                                         kVoxelOffset);
     };
     const std::uint64_t key = (axis(p.x) << 42) | (axis(p.y) << 21) | axis(p.z);
-    std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 20) & (slots - 1);
+    // Fibonacci hashing: the product's top bits depend on every bit of the key (its low bits
+    // would ignore the x coordinate, and a wall's points would share a probe chain).
+    std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> (64 - slot_bits));
     while (voxel_keys_[slot] != 0 && voxel_keys_[slot] != key) {
       slot = (slot + 1) & (slots - 1);
     }

@@ -224,6 +224,8 @@ class DynamicCloudDetector {
   std::size_t next_slot_{0};
   std::uint64_t frames_seen_{0};
   std::vector<float> raw_depth_;
+  // The raw image's minimum across each row's 3 pixels (see renderDepthImage).
+  std::vector<float> row_min_;
   // Per compared history frame, refreshed by Update: current base frame -> that camera, and
   // current base -> that frame's base (for its region of interest).
   std::vector<Eigen::Matrix4f, Eigen::aligned_allocator<Eigen::Matrix4f>> current_to_camera_;
