@@ -2,6 +2,7 @@
 // removal and the dynamic/static share rule.
 #pragma once
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -24,8 +25,19 @@ struct RegionOfInterest {
 };
 
 // True when `p` is finite, no higher than the limit, inside the square and not on the robot's
-// body. Points with x exactly 0 are never on the body.
-bool insideRegionOfInterest(const pcl::PointXYZ& p, const RegionOfInterest& roi);
+// body. Points with x exactly 0 are never on the body. Inline: it runs for every point of every
+// scan.
+inline bool insideRegionOfInterest(const pcl::PointXYZ& p, const RegionOfInterest& roi) {
+  // Non-short-circuit operators: the tests are cheap, and points inside and outside the region
+  // alternate too irregularly for branches to be predicted.
+  const bool finite = std::isfinite(p.x) & std::isfinite(p.y) & std::isfinite(p.z);
+  const float ax = std::fabs(p.x);
+  const float ay = std::fabs(p.y);
+  const bool in_square = (p.z <= roi.max_height) & (ax <= roi.x_large) & (ay <= roi.y_large);
+  const bool on_body = (ay < roi.y_small) & (((p.x > 0.0f) & (p.x < roi.x_small_front)) |
+                                             ((p.x < 0.0f) & (p.x > roi.x_small_back)));
+  return finite & in_square & !on_body;
+}
 
 // Appends to `out` the points of `in` inside the region (see insideRegionOfInterest), in order,
 // and sets `out` unorganised.

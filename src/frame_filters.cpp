@@ -5,18 +5,6 @@
 
 namespace lidar_perception {
 
-bool insideRegionOfInterest(const pcl::PointXYZ& p, const RegionOfInterest& roi) {
-  // Non-short-circuit operators: the tests are cheap, and points inside and outside the region
-  // alternate too irregularly for branches to be predicted.
-  const bool finite = std::isfinite(p.x) & std::isfinite(p.y) & std::isfinite(p.z);
-  const float ax = std::fabs(p.x);
-  const float ay = std::fabs(p.y);
-  const bool in_square = (p.z <= roi.max_height) & (ax <= roi.x_large) & (ay <= roi.y_large);
-  const bool on_body = (ay < roi.y_small) & (((p.x > 0.0f) & (p.x < roi.x_small_front)) |
-                                             ((p.x < 0.0f) & (p.x > roi.x_small_back)));
-  return finite & in_square & !on_body;
-}
-
 void appendPointsInCamera(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matrix4f& m,
                           const VirtualCameraParam& param, pcl::PointCloud<pcl::PointXYZ>& out) {
   const auto width = static_cast<float>(param.width);
@@ -76,12 +64,16 @@ void appendPointsOutsideUpCone(const pcl::PointCloud<pcl::PointXYZ>& in,
 void appendPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
                                     const RegionOfInterest& roi,
                                     pcl::PointCloud<pcl::PointXYZ>& out) {
+  // Every point is written and the end advanced only past kept ones: no branch on the test,
+  // whose outcome alternates too irregularly to be predicted.
+  std::size_t end = out.points.size();
+  out.points.resize(end + in.points.size());
   for (const auto& p : in.points) {
-    if (insideRegionOfInterest(p, roi)) {
-      out.points.push_back(p);
-    }
+    out.points[end] = p;
+    end += insideRegionOfInterest(p, roi) ? 1 : 0;
   }
-  out.width = static_cast<std::uint32_t>(out.points.size());
+  out.points.resize(end);
+  out.width = static_cast<std::uint32_t>(end);
   out.height = 1;
 }
 
