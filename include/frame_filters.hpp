@@ -28,15 +28,15 @@ struct RegionOfInterest {
 // body. Points with x exactly 0 are never on the body. Inline: it runs for every point of every
 // scan.
 inline bool insideRegionOfInterest(const pcl::PointXYZ& p, const RegionOfInterest& roi) {
-  // Non-short-circuit operators: the tests are cheap, and points inside and outside the region
-  // alternate too irregularly for branches to be predicted.
-  const bool finite = std::isfinite(p.x) & std::isfinite(p.y) & std::isfinite(p.z);
-  const float ax = std::fabs(p.x);
-  const float ay = std::fabs(p.y);
-  const bool in_square = (p.z <= roi.max_height) & (ax <= roi.x_large) & (ay <= roi.y_large);
-  const bool on_body = (ay < roi.y_small) & (((p.x > 0.0f) & (p.x < roi.x_small_front)) |
-                                             ((p.x < 0.0f) & (p.x > roi.x_small_back)));
-  return finite & in_square & !on_body;
+  if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+    return false;
+  }
+  if (p.z > roi.max_height || std::fabs(p.x) > roi.x_large || std::fabs(p.y) > roi.y_large) {
+    return false;
+  }
+  const bool on_body = std::fabs(p.y) < roi.y_small && ((p.x > 0.0f && p.x < roi.x_small_front) ||
+                                                        (p.x < 0.0f && p.x > roi.x_small_back));
+  return !on_body;
 }
 
 // Appends to `out` the points of `in` inside the region (see insideRegionOfInterest), in order,

@@ -64,16 +64,13 @@ void appendPointsOutsideUpCone(const pcl::PointCloud<pcl::PointXYZ>& in,
 void appendPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
                                     const RegionOfInterest& roi,
                                     pcl::PointCloud<pcl::PointXYZ>& out) {
-  // Every point is written and the end advanced only past kept ones: no branch on the test,
-  // whose outcome alternates too irregularly to be predicted.
-  std::size_t end = out.points.size();
-  out.points.resize(end + in.points.size());
+  out.points.reserve(out.points.size() + in.points.size());
   for (const auto& p : in.points) {
-    out.points[end] = p;
-    end += insideRegionOfInterest(p, roi) ? 1 : 0;
+    if (insideRegionOfInterest(p, roi)) {
+      out.points.push_back(p);
+    }
   }
-  out.points.resize(end);
-  out.width = static_cast<std::uint32_t>(end);
+  out.width = static_cast<std::uint32_t>(out.points.size());
   out.height = 1;
 }
 
