@@ -23,6 +23,7 @@ the network runs on a fixed number of threads with deterministic algorithms.
 
 import argparse
 import math
+import multiprocessing
 import os
 import re
 import shutil
@@ -281,27 +282,38 @@ def simulate(simulator: str, scenario_path: str, out_dir: str, scenario: Dict,
     raise RuntimeError(f"{scenario_path}: too many rejected routes")
 
 
-def build_data(settings: Dict, simulator: str, work: str, scenes: int, seed: int) -> List[Dict]:
+def simulate_scene(job: Tuple[Dict, str, str, int, int]) -> List[Dict]:
+    """One training scene, written, simulated and read back; its frames depend only on its
+    seed, so scenes can be simulated in any order and on any number of processes."""
+    data, simulator, work, s, seed = job
+    stride = int(data["frame_stride"])
+    sensor = data["sensors"][s % len(data["sensors"])]
+    scenario = make_scenario(seed * 1000 + s, data["frames_per_scene"] * stride, sensor,
+                             f"train_{s:04d}")
+    path = os.path.join(work, f"scene_{s:04d}.yaml")
+    write_scenario(path, scenario, "generated training scene")
+    out = os.path.join(work, f"scene_{s:04d}")
+    shutil.rmtree(out, ignore_errors=True)
+    simulate(simulator, path, out, scenario, "generated training scene")
+    frames = read_dataset(out, stride)
+    shutil.rmtree(out, ignore_errors=True)
+    return frames
+
+
+def build_data(settings: Dict, simulator: str, work: str, scenes: int, seed: int,
+               processes: int) -> List[Dict]:
     data = settings["data"]
     os.makedirs(work, exist_ok=True)
     frames: List[Dict] = []
-    stride = int(data["frame_stride"])
     start = time.time()
-    for s in range(scenes):
-        scene_seed = seed * 1000 + s
-        sensor = data["sensors"][s % len(data["sensors"])]
-        scenario = make_scenario(scene_seed, data["frames_per_scene"] * stride, sensor,
-                                 f"train_{s:04d}")
-        path = os.path.join(work, f"scene_{s:04d}.yaml")
-        write_scenario(path, scenario, "generated training scene")
-        out = os.path.join(work, f"scene_{s:04d}")
-        shutil.rmtree(out, ignore_errors=True)
-        simulate(simulator, path, out, scenario, "generated training scene")
-        frames.extend(read_dataset(out, stride))
-        shutil.rmtree(out, ignore_errors=True)
-        if (s + 1) % 50 == 0 or s + 1 == scenes:
-            print(f"scenes {s + 1}/{scenes}: {len(frames)} frames, "
-                  f"{time.time() - start:.0f} s", flush=True)
+    jobs = [(data, simulator, work, s, seed) for s in range(scenes)]
+    # imap keeps the scenes in order, so the frame list is the same for any process count.
+    with multiprocessing.get_context("fork").Pool(processes) as pool:
+        for s, scene_frames in enumerate(pool.imap(simulate_scene, jobs, chunksize=4)):
+            frames.extend(scene_frames)
+            if (s + 1) % 50 == 0 or s + 1 == scenes:
+                print(f"scenes {s + 1}/{scenes}: {len(frames)} frames, "
+                      f"{time.time() - start:.0f} s", flush=True)
     return frames
 
 
@@ -630,7 +642,8 @@ def main() -> None:
     scenes = args.scenes or int(settings["data"]["scenes"])
     epochs = args.epochs or int(settings["train"]["epochs"])
     start = time.time()
-    frames = build_data(settings, args.simulator, args.work, scenes, seed)
+    frames = build_data(settings, args.simulator, args.work, scenes, seed,
+                         max(1, os.cpu_count() or 1))
     print(f"data: {len(frames)} frames from {scenes} scenes in {time.time() - start:.0f} s",
           flush=True)
     model = train(settings, frames, epochs, seed, args.init or "")
