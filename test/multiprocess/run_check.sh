@@ -36,6 +36,15 @@ pids+=("$recorder_pid")
 "$checker" "$scenario" "$frames" "$min_frames" 120 >"$logs/checker.log" 2>&1 &
 checker_pid=$!
 pids+=("$checker_pid")
+# The checker simulates the scenario's truth before it subscribes, which takes a while in a
+# sanitizer build on a loaded machine; scans played before then would never reach it.
+for _ in $(seq 1200); do
+  if grep -q "output_checker: listening" "$logs/checker.log" 2>/dev/null ||
+    ! kill -0 "$checker_pid" 2>/dev/null; then
+    break
+  fi
+  sleep 0.1
+done
 # One camera looking ahead, where the scenario's people cross.
 "$node" --ros-args --params-file "$params" -p vir_cam_0.horizontal_start_pos:=-45.0 \
   -p vir_cam_0.horizontal_end_pos:=45.0 -p get_tf_duration:=0.5 >"$logs/node.log" 2>&1 &
