@@ -642,8 +642,7 @@ def main() -> None:
     scenes = args.scenes or int(settings["data"]["scenes"])
     epochs = args.epochs or int(settings["train"]["epochs"])
     start = time.time()
-    frames = build_data(settings, args.simulator, args.work, scenes, seed,
-                         max(1, os.cpu_count() or 1))
+    frames = build_data(settings, args.simulator, args.work, scenes, seed, os.cpu_count() or 1)
     print(f"data: {len(frames)} frames from {scenes} scenes in {time.time() - start:.0f} s",
           flush=True)
     model = train(settings, frames, epochs, seed, args.init or "")
