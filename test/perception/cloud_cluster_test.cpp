@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 #include <set>
@@ -80,8 +82,50 @@ TEST(CloudCluster, DropsSmallClustersAndKeepsInputOrder) {
   EXPECT_FLOAT_EQ(clusters[1]->points[0].x, 0.0F);
 }
 
+TEST(CloudCluster, KeepsAWalkerApartFromTheWallBesideIt) {
+  // A wall along x, and 0.25 m from its face a walker's two legs 0.17 m apart: both gaps are
+  // wider than the 0.15 m cell and inside the 3 x 3 kernel's reach, but only the legs belong
+  // together.
+  std::vector<pcl::PointXYZ> wall;
+  for (int i = 0; i <= 150; ++i) {
+    for (float z : {0.1F, 0.3F, 0.5F}) {
+      wall.emplace_back(-1.0F + 0.02F * i, 1.0F, z);
+    }
+  }
+  std::vector<pcl::PointXYZ> legs;
+  for (float leg_x : {0.0F, 0.27F}) {
+    for (int i = 0; i < 6; ++i) {
+      legs.emplace_back(leg_x + 0.02F * i, 0.75F - 0.01F * (i % 3), 0.1F * i);
+    }
+  }
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(legs)), (std::vector<std::size_t>{12}))
+      << "the legs alone form one cluster";
+  auto scene = wall;
+  scene.insert(scene.end(), legs.begin(), legs.end());
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(scene)),
+            (std::vector<std::size_t>{wall.size(), legs.size()}));
+  // A leg within the nominal gap (0.15 m) of the wall is not told apart from it.
+  auto touching = scene;
+  for (int i = 0; i < 6; ++i) {
+    touching.emplace_back(1.2F, 0.9F, 0.1F * i);
+  }
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(touching)),
+            (std::vector<std::size_t>{wall.size() + 6, legs.size()}));
+  // Two long wall pieces 0.24 m apart (behind a post, a leg's shadow) stay one.
+  std::vector<pcl::PointXYZ> split_wall;
+  for (const auto& p : wall) {
+    if (std::fabs(p.x - 0.5F) > 0.11F) {
+      split_wall.push_back(p);
+    }
+  }
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(split_wall)),
+            (std::vector<std::size_t>{split_wall.size()}));
+}
+
 TEST(CloudCluster, MatchesBruteForceComponentsOnDenseAndWideClouds) {
-  // Reference: connected components by comparing every pair of points' cells.
+  // Reference, point by point: parts are the components of points within reach quarter-cells of
+  // each other in both axes (or in one cell when reach is 0); parts of one length class whose
+  // points' cells lie within the kernel are then joined.
   auto reference = [](const std::vector<pcl::PointXYZ>& pts, float step, int reach) {
     float min_x = std::numeric_limits<float>::max();
     float min_y = std::numeric_limits<float>::max();
@@ -90,30 +134,65 @@ TEST(CloudCluster, MatchesBruteForceComponentsOnDenseAndWideClouds) {
       min_y = std::min(min_y, p.y);
     }
     const std::size_t n = pts.size();
-    std::vector<int> label(n, -1);
-    int next = 0;
-    for (std::size_t s = 0; s < n; ++s) {
-      if (label[s] >= 0)
-        continue;
-      std::vector<std::size_t> stack{s};
-      label[s] = next;
-      while (!stack.empty()) {
-        const std::size_t i = stack.back();
-        stack.pop_back();
-        const auto ci = static_cast<long>(std::floor((double(pts[i].x) - min_x) / step));
-        const auto ri = static_cast<long>(std::floor((double(pts[i].y) - min_y) / step));
-        for (std::size_t j = 0; j < n; ++j) {
-          const auto cj = static_cast<long>(std::floor((double(pts[j].x) - min_x) / step));
-          const auto rj = static_cast<long>(std::floor((double(pts[j].y) - min_y) / step));
-          if (label[j] < 0 && std::labs(ci - cj) <= reach && std::labs(ri - rj) <= reach) {
-            label[j] = next;
-            stack.push_back(j);
+    std::vector<long> cell_x(n), cell_y(n), quarter_x(n), quarter_y(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double gx = (double(pts[i].x) - min_x) / step;
+      const double gy = (double(pts[i].y) - min_y) / step;
+      cell_x[i] = static_cast<long>(gx);
+      cell_y[i] = static_cast<long>(gy);
+      quarter_x[i] = 4 * cell_x[i] + std::min(3L, static_cast<long>((gx - cell_x[i]) * 4));
+      quarter_y[i] = 4 * cell_y[i] + std::min(3L, static_cast<long>((gy - cell_y[i]) * 4));
+    }
+    auto components = [n](const std::function<bool(std::size_t, std::size_t)>& linked) {
+      std::vector<int> label(n, -1);
+      int next = 0;
+      for (std::size_t s = 0; s < n; ++s) {
+        if (label[s] >= 0)
+          continue;
+        std::vector<std::size_t> stack{s};
+        label[s] = next;
+        while (!stack.empty()) {
+          const std::size_t i = stack.back();
+          stack.pop_back();
+          for (std::size_t j = 0; j < n; ++j) {
+            if (label[j] < 0 && linked(i, j)) {
+              label[j] = next;
+              stack.push_back(j);
+            }
           }
         }
+        ++next;
       }
-      ++next;
+      return label;
+    };
+    const std::vector<int> part = components([&](std::size_t i, std::size_t j) {
+      if (reach == 0) {
+        return cell_x[i] == cell_x[j] && cell_y[i] == cell_y[j];
+      }
+      return std::labs(quarter_x[i] - quarter_x[j]) <= 4 * reach &&
+             std::labs(quarter_y[i] - quarter_y[j]) <= 4 * reach;
+    });
+    const int parts = *std::max_element(part.begin(), part.end()) + 1;
+    std::vector<long> lo_x(parts, LONG_MAX), lo_y(parts, LONG_MAX), hi_x(parts, LONG_MIN),
+        hi_y(parts, LONG_MIN);
+    for (std::size_t i = 0; i < n; ++i) {
+      const int k = part[i];
+      lo_x[k] = std::min(lo_x[k], quarter_x[i]);
+      hi_x[k] = std::max(hi_x[k], quarter_x[i]);
+      lo_y[k] = std::min(lo_y[k], quarter_y[i]);
+      hi_y[k] = std::max(hi_y[k], quarter_y[i]);
     }
-    std::vector<std::size_t> sizes(next, 0);
+    // Extent in whole quarter cells, as the clusterer measures it.
+    auto is_long = [&](int k) {
+      return std::hypot(double(hi_x[k] - lo_x[k] + 1), double(hi_y[k] - lo_y[k] + 1)) * step / 4 >
+             1.0;
+    };
+    const std::vector<int> label = components([&](std::size_t i, std::size_t j) {
+      return std::labs(cell_x[i] - cell_x[j]) <= reach &&
+             std::labs(cell_y[i] - cell_y[j]) <= reach &&
+             (part[i] == part[j] || is_long(part[i]) == is_long(part[j]));
+    });
+    std::vector<std::size_t> sizes(*std::max_element(label.begin(), label.end()) + 1, 0);
     for (int l : label)
       ++sizes[l];
     return sizes;  // labelled in order of first point, like the clusterer
@@ -123,6 +202,17 @@ TEST(CloudCluster, MatchesBruteForceComponentsOnDenseAndWideClouds) {
   std::vector<pcl::PointXYZ> points;
   for (int i = 0; i < 600; ++i) {
     points.emplace_back(coord(rng), coord(rng), 0.0F);
+  }
+  // Wall-like lines among them, so that long parts meet short ones across the kernel.
+  std::uniform_real_distribution<float> unit(0.0F, 1.0F);
+  for (int line = 0; line < 8; ++line) {
+    const float x = coord(rng);
+    const float y = coord(rng);
+    const float heading = 6.3F * unit(rng);
+    for (int i = 0; i < 40; ++i) {
+      const float along = 0.05F * i;
+      points.emplace_back(x + along * std::cos(heading), y + along * std::sin(heading), 0.0F);
+    }
   }
   for (int kernel : {1, 3, 5}) {
     SCOPED_TRACE(kernel);

@@ -18,6 +18,55 @@ namespace {
 constexpr std::int64_t kMaxDenseCells = std::int64_t{1} << 22;
 // Cell indices are packed into one 64-bit key: 32 bits each, after offsetting to non-negative.
 constexpr std::int64_t kKeyShift = 32;
+// Each cell is divided into kSubCells x kSubCells sub-cells, recorded as a 16-bit occupancy mask
+// (bit sub_row * kSubCells + sub_column), which measures the gap between neighbouring cells'
+// points to a quarter of a cell.
+constexpr int kSubCells = 4;
+static_assert(kSubCells == 4, "the mask operations below are written for 4 x 4 sub-cells");
+// Points closer than the gap join whatever their shape; across a wider gap (still within the
+// kernel) a part longer than this (a wall, a shelf, a bench) does not take in a shorter one (a
+// person's legs beside it), while parts of one kind join as before. A walker's legs in full
+// stride and a body's width stay well below it.
+constexpr float kLongPart = 1.0F;
+
+// Index of the lowest and the highest set bit of a non-zero 4-bit value.
+std::int64_t lowestBit(unsigned bits) {
+  return (bits & 1U) != 0 ? 0 : (bits & 2U) != 0 ? 1 : (bits & 4U) != 0 ? 2 : 3;
+}
+std::int64_t highestBit(unsigned bits) {
+  return (bits & 8U) != 0 ? 3 : (bits & 4U) != 0 ? 2 : (bits & 2U) != 0 ? 1 : 0;
+}
+
+// Mask of the sub-cells (x, y) for which some occupied sub-cell (ax, ay) of `mask` satisfies the
+// relation `x_side` with x and `y_side` with y: -1 for x <= ax (the neighbour lies on the far
+// side at the kernel's edge), +1 for x >= ax, 0 for any x (the neighbour lies inside the
+// kernel's edge, where every pair of sub-cells is close enough in that axis).
+std::uint16_t reachableSubCells(std::uint16_t mask, int x_side, int y_side) {
+  std::uint32_t m = mask;
+  if (x_side < 0) {
+    m |= (m >> 1) & 0x7777U;
+    m |= (m >> 2) & 0x3333U;
+  } else if (x_side > 0) {
+    m |= (m << 1) & 0xEEEEU;
+    m |= (m << 2) & 0xCCCCU;
+  } else {
+    m |= (m >> 1) & 0x7777U;
+    m |= (m >> 2) & 0x3333U;
+    m |= (m << 1) & 0xEEEEU;
+    m |= (m << 2) & 0xCCCCU;
+  }
+  if (y_side < 0) {
+    m |= m >> 4;
+    m |= m >> 8;
+  } else if (y_side > 0) {
+    m |= m << 4;
+    m |= m << 8;
+  } else {
+    m |= (m >> 4) | (m << 4);
+    m |= (m >> 8) | (m << 8);
+  }
+  return static_cast<std::uint16_t>(m & 0xFFFFU);
+}
 
 }  // namespace
 
@@ -126,14 +175,21 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
   point_cell_.resize(n);
   cell_column_.clear();
   cell_row_.clear();
+  cell_mask_.clear();
   for (std::size_t i = 0; i < n; ++i) {
     const pcl::PointXYZ& p = points[i];
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
       point_cell_[i] = -1;
       continue;
     }
-    const auto column = static_cast<std::int64_t>((static_cast<double>(p.x) - min_x) / step);
-    const auto row = static_cast<std::int64_t>((static_cast<double>(p.y) - min_y) / step);
+    // Quarter-cell indices; multiplying by a power of two is exact, so the cell is the quarter
+    // index divided by four.
+    const auto quarter_x =
+        static_cast<std::int64_t>((static_cast<double>(p.x) - min_x) / step * kSubCells);
+    const auto quarter_y =
+        static_cast<std::int64_t>((static_cast<double>(p.y) - min_y) / step * kSubCells);
+    const std::int64_t column = quarter_x / kSubCells;
+    const std::int64_t row = quarter_y / kSubCells;
     int* slot = nullptr;
     if (use_dense_grid_) {
       slot = &dense_grid_[static_cast<std::size_t>(column * grid_rows_ + row)];
@@ -144,17 +200,23 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
       *slot = static_cast<int>(cell_column_.size());
       cell_column_.push_back(column);
       cell_row_.push_back(row);
+      cell_mask_.push_back(0);
     }
     point_cell_[i] = *slot;
+    const auto sub_cell =
+        static_cast<unsigned>((quarter_y % kSubCells) * kSubCells + (quarter_x % kSubCells));
+    cell_mask_[*slot] |= static_cast<std::uint16_t>(1U << sub_cell);
   }
 
-  // Join occupied cells within the kernel; visiting half of the neighbourhood suffices because
-  // the other half is visited from the neighbours.
+  // Join occupied cells within the kernel in two rounds. First those whose points lie within
+  // reach * step of each other in both axes, measured on the sub-cells: the parts. Visiting half
+  // of the neighbourhood suffices because the other half is visited from the neighbours.
   const int cell_count = static_cast<int>(cell_column_.size());
   cell_parent_.resize(cell_count);
   for (int c = 0; c < cell_count; ++c) {
     cell_parent_[c] = c;
   }
+  deferred_pairs_.clear();
   const std::int64_t reach = kernel_reach_;
   for (int c = 0; c < cell_count; ++c) {
     for (std::int64_t dc = 0; dc <= reach; ++dc) {
@@ -163,9 +225,61 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
           continue;
         }
         const int neighbour = cellIdAt(cell_column_[c] + dc, cell_row_[c] + dr);
-        if (neighbour >= 0) {
-          joinCells(c, neighbour);
+        if (neighbour < 0) {
+          continue;
         }
+        // At the kernel's edge in an axis, the neighbour's sub-cell must not lie farther out
+        // than this cell's: reach whole cells plus a sub-cell offset of at most zero.
+        const int x_side = dc == reach ? -1 : 0;
+        const int y_side = dr == reach ? -1 : (dr == -reach ? 1 : 0);
+        if ((x_side == 0 && y_side == 0) ||
+            (reachableSubCells(cell_mask_[c], x_side, y_side) & cell_mask_[neighbour]) != 0) {
+          joinCells(c, neighbour);
+        } else {
+          deferred_pairs_.emplace_back(c, neighbour);
+        }
+      }
+    }
+  }
+  // Then the pairs farther apart, where both parts are long or both short (see kLongPart).
+  if (!deferred_pairs_.empty()) {
+    // A part's extent, in quarter cells, from its cells' occupancy masks.
+    part_low_.assign(cell_count, {std::numeric_limits<std::int64_t>::max(),
+                                  std::numeric_limits<std::int64_t>::max()});
+    part_high_.assign(cell_count, {std::numeric_limits<std::int64_t>::lowest(),
+                                   std::numeric_limits<std::int64_t>::lowest()});
+    for (int c = 0; c < cell_count; ++c) {
+      const unsigned mask = cell_mask_[c];
+      const unsigned columns = (mask | (mask >> 4) | (mask >> 8) | (mask >> 12)) & 0xFU;
+      const unsigned rows = ((mask & 0xFU) != 0 ? 1U : 0U) | ((mask & 0xF0U) != 0 ? 2U : 0U) |
+                            ((mask & 0xF00U) != 0 ? 4U : 0U) | ((mask & 0xF000U) != 0 ? 8U : 0U);
+      const std::int64_t x = cell_column_[c] * kSubCells;
+      const std::int64_t y = cell_row_[c] * kSubCells;
+      const int part = findRoot(c);
+      auto& low = part_low_[part];
+      auto& high = part_high_[part];
+      low.first = std::min(low.first, x + lowestBit(columns));
+      high.first = std::max(high.first, x + highestBit(columns));
+      low.second = std::min(low.second, y + lowestBit(rows));
+      high.second = std::max(high.second, y + highestBit(rows));
+    }
+    const double quarter = step / kSubCells;
+    part_is_long_.assign(cell_count, 0);
+    for (int c = 0; c < cell_count; ++c) {
+      if (cell_parent_[c] == c) {
+        const double dx = static_cast<double>(part_high_[c].first - part_low_[c].first + 1);
+        const double dy = static_cast<double>(part_high_[c].second - part_low_[c].second + 1);
+        part_is_long_[c] = std::hypot(dx, dy) * quarter > kLongPart ? 1 : 0;
+      }
+    }
+    // Parts are fixed before any cross-part join, so the result does not depend on pair order.
+    for (auto& pair : deferred_pairs_) {
+      pair.first = findRoot(pair.first);
+      pair.second = findRoot(pair.second);
+    }
+    for (const auto& pair : deferred_pairs_) {
+      if (part_is_long_[pair.first] == part_is_long_[pair.second]) {
+        joinCells(pair.first, pair.second);
       }
     }
   }

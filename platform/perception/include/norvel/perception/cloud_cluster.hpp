@@ -6,15 +6,21 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace norvel {
 namespace perception {
 
 // Groups the points of a cloud by their cell on a horizontal (x, y) grid of cluster_grid_step
-// cells: occupied cells within the cluster_grid_kernelSize neighbourhood of each other (see
-// CloudClusterPara) form one cluster, whatever their heights. Clusters with fewer than
-// cluster_grid_th points are dropped.
+// cells, whatever their heights: occupied cells within the cluster_grid_kernelSize neighbourhood
+// of each other (see CloudClusterPara) form one cluster, with one exception that keeps a person
+// apart from the wall, shelf or bench beside them. The kernel reaches up to twice its nominal gap
+// (reach = kernelSize / 2 cells, diagonals included), so cells are first joined where their
+// points lie within the nominal gap, reach * step in x and in y (measured on a grid of quarter
+// cells): this forms the parts. Parts within the kernel of each other then join unless one is
+// longer than 1 m across and the other not. Clusters with fewer than cluster_grid_th points are
+// dropped.
 //
 // Order: clusters come out ordered by the input index of their first point, and the points of a
 // cluster keep their input order, so equal inputs give equal outputs.
@@ -50,6 +56,15 @@ class CloudCluster {
   std::vector<int> point_cell_;
   std::vector<std::int64_t> cell_column_;
   std::vector<std::int64_t> cell_row_;
+  // Per cell, which of its sub-cells hold points (see the class comment).
+  std::vector<std::uint16_t> cell_mask_;
+  // Cells within the kernel but farther apart than the join gap, to be joined by part shape;
+  // per part (by its root cell) its horizontal bounding box in quarter cells and whether it is
+  // long.
+  std::vector<std::pair<int, int>> deferred_pairs_;
+  std::vector<std::pair<std::int64_t, std::int64_t>> part_low_;
+  std::vector<std::pair<std::int64_t, std::int64_t>> part_high_;
+  std::vector<unsigned char> part_is_long_;
   std::vector<int> cell_parent_;
   std::vector<int> root_cluster_;
   std::vector<int> cluster_size_;
