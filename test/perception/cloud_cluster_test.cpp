@@ -120,6 +120,26 @@ TEST(CloudCluster, KeepsAWalkerApartFromTheWallBesideIt) {
   }
   EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(split_wall)),
             (std::vector<std::size_t>{split_wall.size()}));
+  // A short stretch of the same wall beyond a 0.22 m gap (between two shadows) lies on the long
+  // piece's line and joins it; the same stretch 0.25 m out from that line is something else.
+  std::vector<pcl::PointXYZ> wall_and_stretch;
+  for (const auto& p : wall) {
+    if (p.x < 1.91F) {
+      wall_and_stretch.push_back(p);
+    }
+  }
+  const std::size_t long_piece = wall_and_stretch.size();
+  auto wall_and_offset = wall_and_stretch;
+  for (int i = 0; i < 20; ++i) {
+    for (float z : {0.1F, 0.3F}) {
+      wall_and_stretch.emplace_back(2.12F + 0.02F * i, 1.0F, z);
+      wall_and_offset.emplace_back(2.12F + 0.02F * i, 0.75F, z);
+    }
+  }
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(wall_and_stretch)),
+            (std::vector<std::size_t>{wall_and_stretch.size()}));
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(wall_and_offset)),
+            (std::vector<std::size_t>{long_piece, 40}));
 }
 
 TEST(CloudCluster, MatchesBruteForceComponentsOnDenseAndWideClouds) {
@@ -173,24 +193,57 @@ TEST(CloudCluster, MatchesBruteForceComponentsOnDenseAndWideClouds) {
              std::labs(quarter_y[i] - quarter_y[j]) <= 4 * reach;
     });
     const int parts = *std::max_element(part.begin(), part.end()) + 1;
-    std::vector<long> lo_x(parts, LONG_MAX), lo_y(parts, LONG_MAX), hi_x(parts, LONG_MIN),
-        hi_y(parts, LONG_MIN);
+    // Per part its occupied quarter cells, their extent and their centres' principal axis.
+    std::vector<std::set<std::pair<long, long>>> quarters(parts);
     for (std::size_t i = 0; i < n; ++i) {
-      const int k = part[i];
-      lo_x[k] = std::min(lo_x[k], quarter_x[i]);
-      hi_x[k] = std::max(hi_x[k], quarter_x[i]);
-      lo_y[k] = std::min(lo_y[k], quarter_y[i]);
-      hi_y[k] = std::max(hi_y[k], quarter_y[i]);
+      quarters[part[i]].emplace(quarter_x[i], quarter_y[i]);
     }
-    // Extent in whole quarter cells, as the clusterer measures it.
-    auto is_long = [&](int k) {
-      return std::hypot(double(hi_x[k] - lo_x[k] + 1), double(hi_y[k] - lo_y[k] + 1)) * step / 4 >
-             1.0;
+    struct Shape {
+      bool is_long;
+      double mean_x, mean_y, angle;
+    };
+    std::vector<Shape> shape(parts);
+    for (int k = 0; k < parts; ++k) {
+      long lo_x = LONG_MAX, lo_y = LONG_MAX, hi_x = LONG_MIN, hi_y = LONG_MIN;
+      double sx = 0, sy = 0;
+      for (const auto& q : quarters[k]) {
+        lo_x = std::min(lo_x, q.first);
+        hi_x = std::max(hi_x, q.first);
+        lo_y = std::min(lo_y, q.second);
+        hi_y = std::max(hi_y, q.second);
+        sx += q.first + 0.5;
+        sy += q.second + 0.5;
+      }
+      const double count = static_cast<double>(quarters[k].size());
+      Shape& s = shape[k];
+      s.mean_x = sx / count;
+      s.mean_y = sy / count;
+      double cxx = 0, cxy = 0, cyy = 0;
+      for (const auto& q : quarters[k]) {
+        const double dx = q.first + 0.5 - s.mean_x;
+        const double dy = q.second + 0.5 - s.mean_y;
+        cxx += dx * dx;
+        cxy += dx * dy;
+        cyy += dy * dy;
+      }
+      s.angle = 0.5 * std::atan2(2 * cxy, cxx - cyy);
+      // Extent in whole quarter cells, as the clusterer measures it.
+      s.is_long = std::hypot(double(hi_x - lo_x + 1), double(hi_y - lo_y + 1)) * step / 4 > 1.0;
+    }
+    auto joinable = [&](int a, int b) {
+      if (shape[a].is_long == shape[b].is_long)
+        return true;
+      const Shape& line = shape[a].is_long ? shape[a] : shape[b];
+      const Shape& piece = shape[a].is_long ? shape[b] : shape[a];
+      const double off_x = piece.mean_x - line.mean_x;
+      const double off_y = piece.mean_y - line.mean_y;
+      return std::fabs(off_x * std::sin(line.angle) - off_y * std::cos(line.angle)) * step / 4 <=
+             0.1;
     };
     const std::vector<int> label = components([&](std::size_t i, std::size_t j) {
       return std::labs(cell_x[i] - cell_x[j]) <= reach &&
              std::labs(cell_y[i] - cell_y[j]) <= reach &&
-             (part[i] == part[j] || is_long(part[i]) == is_long(part[j]));
+             (part[i] == part[j] || joinable(part[i], part[j]));
     });
     std::vector<std::size_t> sizes(*std::max_element(label.begin(), label.end()) + 1, 0);
     for (int l : label)

@@ -28,14 +28,9 @@ static_assert(kSubCells == 4, "the mask operations below are written for 4 x 4 s
 // person's legs beside it), while parts of one kind join as before. A walker's legs in full
 // stride and a body's width stay well below it.
 constexpr float kLongPart = 1.0F;
-
-// Index of the lowest and the highest set bit of a non-zero 4-bit value.
-std::int64_t lowestBit(unsigned bits) {
-  return (bits & 1U) != 0 ? 0 : (bits & 2U) != 0 ? 1 : (bits & 4U) != 0 ? 2 : 3;
-}
-std::int64_t highestBit(unsigned bits) {
-  return (bits & 8U) != 0 ? 3 : (bits & 4U) != 0 ? 2 : (bits & 2U) != 0 ? 1 : 0;
-}
+// A short part whose centre lies this close to a long part's centre line (metres) is a piece of
+// that structure (a stretch of wall between two shadows) rather than something beside it.
+constexpr double kInLine = 0.1;
 
 // Mask of the sub-cells (x, y) for which some occupied sub-cell (ax, ay) of `mask` satisfies the
 // relation `x_side` with x and `y_side` with y: -1 for x <= ax (the neighbour lies on the far
@@ -82,6 +77,19 @@ CloudCluster::CloudCluster(const CloudClusterPara& para) : para_(para) {
                     para.cluster_grid_kernelSize));
   }
   kernel_reach_ = para.cluster_grid_kernelSize / 2;
+}
+
+double CloudCluster::PartShape::lineDistance(const PartShape& other) const {
+  const double mean_x = sum_x / count;
+  const double mean_y = sum_y / count;
+  const double var_xx = sum_xx / count - mean_x * mean_x;
+  const double var_xy = sum_xy / count - mean_x * mean_y;
+  const double var_yy = sum_yy / count - mean_y * mean_y;
+  // Direction of the principal axis of the 2 x 2 covariance.
+  const double angle = 0.5 * std::atan2(2.0 * var_xy, var_xx - var_yy);
+  const double offset_x = other.sum_x / other.count - mean_x;
+  const double offset_y = other.sum_y / other.count - mean_y;
+  return std::fabs(offset_x * std::sin(angle) - offset_y * std::cos(angle));
 }
 
 int CloudCluster::findRoot(int cell) {
@@ -241,35 +249,41 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
       }
     }
   }
-  // Then the pairs farther apart, where both parts are long or both short (see kLongPart).
+  // Then the pairs farther apart: parts of one kind (see kLongPart), or a short part in line
+  // with a long one (see kInLine).
   if (!deferred_pairs_.empty()) {
-    // A part's extent, in quarter cells, from its cells' occupancy masks.
-    part_low_.assign(cell_count, {std::numeric_limits<std::int64_t>::max(),
-                                  std::numeric_limits<std::int64_t>::max()});
-    part_high_.assign(cell_count, {std::numeric_limits<std::int64_t>::lowest(),
-                                   std::numeric_limits<std::int64_t>::lowest()});
+    // Each part's extent and moments over its occupied quarter cells (their centres), in quarter
+    // cells, from its cells' masks.
+    part_shape_.assign(cell_count, PartShape{});
     for (int c = 0; c < cell_count; ++c) {
-      const unsigned mask = cell_mask_[c];
-      const unsigned columns = (mask | (mask >> 4) | (mask >> 8) | (mask >> 12)) & 0xFU;
-      const unsigned rows = ((mask & 0xFU) != 0 ? 1U : 0U) | ((mask & 0xF0U) != 0 ? 2U : 0U) |
-                            ((mask & 0xF00U) != 0 ? 4U : 0U) | ((mask & 0xF000U) != 0 ? 8U : 0U);
+      PartShape& shape = part_shape_[findRoot(c)];
       const std::int64_t x = cell_column_[c] * kSubCells;
       const std::int64_t y = cell_row_[c] * kSubCells;
-      const int part = findRoot(c);
-      auto& low = part_low_[part];
-      auto& high = part_high_[part];
-      low.first = std::min(low.first, x + lowestBit(columns));
-      high.first = std::max(high.first, x + highestBit(columns));
-      low.second = std::min(low.second, y + lowestBit(rows));
-      high.second = std::max(high.second, y + highestBit(rows));
+      for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
+        const auto sub_cell = static_cast<std::int64_t>(__builtin_ctz(bits));
+        const std::int64_t qx = x + sub_cell % kSubCells;
+        const std::int64_t qy = y + sub_cell / kSubCells;
+        shape.low_x = std::min(shape.low_x, qx);
+        shape.high_x = std::max(shape.high_x, qx);
+        shape.low_y = std::min(shape.low_y, qy);
+        shape.high_y = std::max(shape.high_y, qy);
+        const double cx = static_cast<double>(qx) + 0.5;
+        const double cy = static_cast<double>(qy) + 0.5;
+        shape.count += 1.0;
+        shape.sum_x += cx;
+        shape.sum_y += cy;
+        shape.sum_xx += cx * cx;
+        shape.sum_xy += cx * cy;
+        shape.sum_yy += cy * cy;
+      }
     }
     const double quarter = step / kSubCells;
-    part_is_long_.assign(cell_count, 0);
     for (int c = 0; c < cell_count; ++c) {
       if (cell_parent_[c] == c) {
-        const double dx = static_cast<double>(part_high_[c].first - part_low_[c].first + 1);
-        const double dy = static_cast<double>(part_high_[c].second - part_low_[c].second + 1);
-        part_is_long_[c] = std::hypot(dx, dy) * quarter > kLongPart ? 1 : 0;
+        PartShape& shape = part_shape_[c];
+        const auto dx = static_cast<double>(shape.high_x - shape.low_x + 1);
+        const auto dy = static_cast<double>(shape.high_y - shape.low_y + 1);
+        shape.is_long = std::hypot(dx, dy) * quarter > kLongPart;
       }
     }
     // Parts are fixed before any cross-part join, so the result does not depend on pair order.
@@ -277,8 +291,12 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
       pair.first = findRoot(pair.first);
       pair.second = findRoot(pair.second);
     }
+    const double in_line = kInLine / quarter;
     for (const auto& pair : deferred_pairs_) {
-      if (part_is_long_[pair.first] == part_is_long_[pair.second]) {
+      const PartShape& a = part_shape_[pair.first];
+      const PartShape& b = part_shape_[pair.second];
+      if (a.is_long == b.is_long ||
+          (a.is_long ? a.lineDistance(b) : b.lineDistance(a)) <= in_line) {
         joinCells(pair.first, pair.second);
       }
     }

@@ -5,6 +5,7 @@
 #include <norvel/perception/point_cloud_types.hpp>
 
 #include <cstdint>
+#include <limits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -19,8 +20,8 @@ namespace perception {
 // (reach = kernelSize / 2 cells, diagonals included), so cells are first joined where their
 // points lie within the nominal gap, reach * step in x and in y (measured on a grid of quarter
 // cells): this forms the parts. Parts within the kernel of each other then join unless one is
-// longer than 1 m across and the other not. Clusters with fewer than cluster_grid_th points are
-// dropped.
+// longer than 1 m across and the other not and lies beside it rather than on its centre line.
+// Clusters with fewer than cluster_grid_th points are dropped.
 //
 // Order: clusters come out ordered by the input index of their first point, and the points of a
 // cluster keep their input order, so equal inputs give equal outputs.
@@ -58,13 +59,26 @@ class CloudCluster {
   std::vector<std::int64_t> cell_row_;
   // Per cell, which of its sub-cells hold points (see the class comment).
   std::vector<std::uint16_t> cell_mask_;
-  // Cells within the kernel but farther apart than the join gap, to be joined by part shape;
-  // per part (by its root cell) its horizontal bounding box in quarter cells and whether it is
-  // long.
+  // Cells within the kernel but farther apart than the join gap, to be joined by the shapes of
+  // their parts; per part (by its root cell) its extent and moments over its occupied quarter
+  // cells, in quarter cells.
+  struct PartShape {
+    std::int64_t low_x{std::numeric_limits<std::int64_t>::max()};
+    std::int64_t low_y{std::numeric_limits<std::int64_t>::max()};
+    std::int64_t high_x{std::numeric_limits<std::int64_t>::lowest()};
+    std::int64_t high_y{std::numeric_limits<std::int64_t>::lowest()};
+    double count{0.0};
+    double sum_x{0.0};
+    double sum_y{0.0};
+    double sum_xx{0.0};
+    double sum_xy{0.0};
+    double sum_yy{0.0};
+    bool is_long{false};
+    // Distance of `other`'s centre from this part's principal axis.
+    double lineDistance(const PartShape& other) const;
+  };
   std::vector<std::pair<int, int>> deferred_pairs_;
-  std::vector<std::pair<std::int64_t, std::int64_t>> part_low_;
-  std::vector<std::pair<std::int64_t, std::int64_t>> part_high_;
-  std::vector<unsigned char> part_is_long_;
+  std::vector<PartShape> part_shape_;
   std::vector<int> cell_parent_;
   std::vector<int> root_cluster_;
   std::vector<int> cluster_size_;
