@@ -254,6 +254,50 @@ TEST(RemoveGroundLineFit, FloorAlongAnAislesShelvesIsGround) {
   EXPECT_EQ(low_shelf_as_obstacle, low_shelf);
 }
 
+TEST(RemoveGroundLineFit, FloorInFrontOfANoisyFaceIsGround) {
+  // A wall across the floor at x = 2 m, its returns scattered along the rays by 1 cm of range
+  // noise, and floor in front of it up to 2.5 cm from its face. Where the face stands is the mean
+  // of its returns, not the return nearest the sensor: floor 3.5 cm and more in front (3.5
+  // standard deviations) stays ground, while the face's own returns at floor height remain
+  // obstacles.
+  constexpr float kFace = 2.0F;
+  Labelled scene;
+  std::mt19937 rng(29);
+  std::normal_distribution<float> range_noise(0.0F, 0.01F);
+  for (float y = -0.8F; y <= 0.8F; y += 0.02F) {
+    for (float x = 0.6F; x < kFace - 0.08F; x += 0.02F) {
+      scene.add(x, y, 0.0F, true);
+    }
+    for (float gap : {0.065F, 0.055F, 0.045F, 0.035F, 0.025F}) {
+      scene.add(kFace - gap, y, 0.0F, true);
+    }
+    for (float z = 0.0F; z <= 0.6F; z += 0.02F) {
+      scene.add(kFace + range_noise(rng), y, z, false);
+    }
+  }
+  const std::vector<bool> as_ground = groundFlags(GroundRemovalParams{}, scene);
+  int in_front = 0;
+  int in_front_as_ground = 0;
+  int low_face = 0;
+  int low_face_as_obstacle = 0;
+  for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
+    const auto& p = scene.cloud->points[i];
+    if (scene.is_ground[i] && p.x >= kFace - 0.06F && p.x <= kFace - 0.03F) {
+      ++in_front;
+      in_front_as_ground += as_ground[i] ? 1 : 0;
+    }
+    if (!scene.is_ground[i] && p.z <= 0.045F) {
+      ++low_face;
+      low_face_as_obstacle += as_ground[i] ? 0 : 1;
+    }
+  }
+  ASSERT_GT(in_front, 60);
+  ASSERT_GT(low_face, 100);
+  EXPECT_GE(in_front_as_ground, in_front * 95 / 100) << in_front_as_ground << " of " << in_front;
+  EXPECT_GE(low_face_as_obstacle, low_face * 95 / 100)
+      << low_face_as_obstacle << " of " << low_face;
+}
+
 TEST(RemoveGroundLineFit, HandlesDegenerateInput) {
   RemoveGroundLineFit remover(GroundRemovalParams{});
   auto run = [&](const PointCloudPtr& in, std::size_t& obstacles_out, std::size_t& ground_out) {

@@ -47,9 +47,9 @@ static_assert(kStackOffset > kStackExtent / kStackCell + 1.0F,
 // floor's own noise, but less than the few centimetres at which a ring meets a wall above the
 // floor in front of it.
 constexpr float kStackFootSlack = 0.015F;
-// Horizontal distance within which a neighbouring stack's rising returns must come for a point to
-// stand at its foot: two and a half times the range noise. The returns of one face stacked above
-// each other lie that close; floor a few centimetres in front of the face does not.
+// Horizontal distance within which a neighbouring stack's face (the mean of its rising returns)
+// must come for a point to stand at its foot: two and a half times the range noise. The face's
+// own low returns lie that close; floor a few centimetres in front of the face does not.
 constexpr float kStackFootRadius = 0.025F;
 
 void requireFinite(const char* name, float value) {
@@ -339,7 +339,7 @@ void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
   const int rows = max_row - min_row + 3;
   const std::size_t cells = static_cast<std::size_t>(stack_columns_) * rows;
   constexpr float kInf = std::numeric_limits<float>::infinity();
-  stack_cells_.assign(cells, StackCell{kInf, -kInf, kInf, kInf, -kInf, -kInf});
+  stack_cells_.assign(cells, StackCell{kInf, -kInf, 0.0F, 0.0F, 0.0F, 0.0F, 0.0F});
   for (std::size_t i = 0; i < n; ++i) {
     if (point_stack_cell_[i] < 0) {
       continue;
@@ -360,25 +360,45 @@ void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
     if (p.z <= stack.bottom + kStackReach) {
       stack.top = std::max(stack.top, p.z);
       if (p.z > stack.bottom + least_rise) {
-        stack.rise_min_x = std::min(stack.rise_min_x, p.x);
-        stack.rise_min_y = std::min(stack.rise_min_y, p.y);
-        stack.rise_max_x = std::max(stack.rise_max_x, p.x);
-        stack.rise_max_y = std::max(stack.rise_max_y, p.y);
+        stack.rise_sum_x += p.x;
+        stack.rise_sum_y += p.y;
+        stack.rise_count += 1.0F;
       }
     }
   }
   // Most points lie on open floor, far from any stack: mark the neighbourhoods of the cells that
   // could pass the test (rising more than max_dist_point_groundline - kStackFootSlack from their
   // bottom), so that onStack can dismiss the others with one look-up.
+  //
+  // Where a rising cell's face stands: range noise scatters a face's returns along the rays, a
+  // centimetre or two either side of it, and the cell borders cut that spread, so that a cell
+  // can hold only the returns scattered towards the sensor. The mean of the rising points of the
+  // cell and of its two neighbours along the axis nearer the line of sight spans the whole
+  // spread; across the line of sight the cell's own mean is kept.
   near_stack_.assign(cells, 0);
   const int last = static_cast<int>(cells) - stack_columns_ - 1;
   for (int c = stack_columns_ + 1; c < last; ++c) {
-    if (stack_cells_[c].top - stack_cells_[c].bottom > least_rise) {
+    StackCell& stack = stack_cells_[c];
+    if (stack.top - stack.bottom > least_rise) {
       for (int row_offset = -stack_columns_; row_offset <= stack_columns_;
            row_offset += stack_columns_) {
         near_stack_[c + row_offset - 1] = 1;
         near_stack_[c + row_offset] = 1;
         near_stack_[c + row_offset + 1] = 1;
+      }
+      const float own_x = stack.rise_sum_x / stack.rise_count;
+      const float own_y = stack.rise_sum_y / stack.rise_count;
+      const bool along_x = std::fabs(own_x) >= std::fabs(own_y);
+      const int step = along_x ? 1 : stack_columns_;
+      const StackCell& before = stack_cells_[c - step];
+      const StackCell& after = stack_cells_[c + step];
+      const float count = before.rise_count + stack.rise_count + after.rise_count;
+      if (along_x) {
+        stack.face_x = (before.rise_sum_x + stack.rise_sum_x + after.rise_sum_x) / count;
+        stack.face_y = own_y;
+      } else {
+        stack.face_x = own_x;
+        stack.face_y = (before.rise_sum_y + stack.rise_sum_y + after.rise_sum_y) / count;
       }
     }
   }
@@ -396,8 +416,8 @@ bool RemoveGroundLineFit::onStack(std::size_t point, const pcl::PointXYZ& p) con
     for (int c = cell + row_offset - 1; c <= cell + row_offset + 1; ++c) {
       const StackCell& stack = stack_cells_[c];
       if (stack.bottom <= foot && stack.top > rise) {
-        const float dx = std::max({stack.rise_min_x - p.x, p.x - stack.rise_max_x, 0.0F});
-        const float dy = std::max({stack.rise_min_y - p.y, p.y - stack.rise_max_y, 0.0F});
+        const float dx = stack.face_x - p.x;
+        const float dy = stack.face_y - p.y;
         if (dx * dx + dy * dy <= kStackFootRadius * kStackFootRadius) {
           return true;
         }

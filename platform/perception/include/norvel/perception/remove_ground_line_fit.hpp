@@ -45,9 +45,12 @@ namespace perception {
 // of 3 cm cells (points within 20 m of the origin and not above max_obstacle_height), a point
 // stands on a vertical structure when a cell of its 3 x 3 neighbourhood holds a lowest point no
 // more than 1.5 cm above it and, within 0.25 m above that lowest point, a point more than
-// max_dist_point_groundline above it, and those rising points come within 2.5 cm of it
-// horizontally (range noise; the cells alone would reach 4.5 cm and more, taking the floor along
-// a wall's foot, which rings at a grazing angle sample densely, for the wall). Such points are
+// max_dist_point_groundline above it, and the face those rising points stand on comes within
+// 2.5 cm of it horizontally (the cells alone would reach 4.5 cm and more, taking the floor along
+// a wall's foot, which rings at a grazing angle sample densely, for the wall). The face is the
+// mean of the rising points, taken along the line of sight over the cell and its two neighbours:
+// range noise scatters a face's returns a centimetre or two either side of it, and the nearest
+// of them would move the face towards the sensor. Such points are
 // obstacles and never ground-line candidates. An overhang (a seat or table top) over open floor
 // does not count: its lowest point is far above the floor under it. Floor within about 2.5 cm of
 // a wall's face may come out as obstacle.
@@ -108,9 +111,10 @@ class RemoveGroundLineFit {
   std::vector<GroundLine> lines_;
   std::vector<int> segment_line_begin_;
   // Vertical-structure grid, reused across calls: per point its cell (-1 when not covered) and
-  // cell coordinates; per cell the lowest height, the top of the stack rising from it and the
-  // horizontal bounding box of its rising points (those more than max_dist_point_groundline -
-  // 1.5 cm above the lowest).
+  // cell coordinates; per cell the lowest height, the top of the stack rising from it, the
+  // horizontal sum and count of its rising points (those more than max_dist_point_groundline -
+  // 1.5 cm above the lowest) and, for a cell that rises, where its face stands (see
+  // buildStackGrid).
   std::vector<int> point_stack_cell_;
   std::vector<int> stack_column_;
   std::vector<int> stack_row_;
@@ -118,10 +122,11 @@ class RemoveGroundLineFit {
   struct StackCell {
     float bottom;
     float top;
-    float rise_min_x;
-    float rise_min_y;
-    float rise_max_x;
-    float rise_max_y;
+    float rise_sum_x;
+    float rise_sum_y;
+    float rise_count;
+    float face_x;
+    float face_y;
   };
   std::vector<StackCell> stack_cells_;
   // Per cell: whether a cell of its 3 x 3 neighbourhood rises enough to hold a stack.
