@@ -289,6 +289,61 @@ TEST(DynamicCloudDetector, SeesAWalkerFromAHighMountWithOnlyRemovedFloorBehindIt
   EXPECT_EQ(total.static_dynamic, 0);
 }
 
+TEST(DynamicCloudDetector, FollowsAWalkerAcrossTheBorderToTheNeighbouringCamera) {
+  // The camera's right edge is the robot's heading (azimuth 0). A person walks straight ahead
+  // along that edge, half of them in the neighbouring camera's view, while the robot creeps after
+  // them; then the robot turns on the spot, sweeping the same edge across a pillar, whose visible
+  // part grows while the pillar stays where it is. The visible half's centre would move with the
+  // cut in both cases; its side away from the edge moves only with the body.
+  CameraInfo camera = defaultCamera();
+  const Box pillar{{2.0F, 2.4F, 0.0F}, {2.3F, 2.7F, 2.5F}, 1};
+  {
+    SCOPED_TRACE("walker along the edge");
+    DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+    ASSERT_TRUE(detector.Init(camera));
+    Shares total;
+    int frames_called_moving = 0;
+    for (int k = 0; k < 30; ++k) {
+      const Pose pose{0.05F * k, 0.0F, 0.0F};
+      const float walker_x = 3.0F + 0.08F * k;
+      std::vector<Box> scene = {pillar,
+                                {{walker_x, -0.2F, 0.0F}, {walker_x + 0.3F, 0.25F, 1.75F}, 9}};
+      const Frame frame = obstacleFrame(pose, scene);
+      detector.Update(frame.cloud, pose.baseToMap(), false);
+      const Shares shares = divideAsClusters(detector, frame);
+      // Four frames make a track; from the fifth on the walk is seen.
+      if (k >= 4) {
+        total.add(shares);
+        frames_called_moving += shares.moving_dynamic * 2 > shares.moving_total ? 1 : 0;
+      }
+    }
+    ASSERT_GT(total.moving_total, 300);
+    ASSERT_GT(total.static_total, 300);
+    EXPECT_EQ(frames_called_moving, 26);
+    EXPECT_EQ(total.static_dynamic, 0);
+  }
+  {
+    SCOPED_TRACE("pillar swept by the edge");
+    DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+    ASSERT_TRUE(detector.Init(camera));
+    // A pillar 3 m away at azimuth -20 degrees enters the camera's view across its right edge as
+    // the robot turns right at 15 degrees per second.
+    const Box swept{{2.7F, -1.25F, 0.0F}, {3.0F, -0.95F, 2.5F}, 1};
+    int total = 0;
+    int dynamic = 0;
+    for (int k = 0; k < 30; ++k) {
+      const Pose pose{0.0F, 0.0F, -0.026F * k};
+      const Frame frame = obstacleFrame(pose, {swept, pillar});
+      detector.Update(frame.cloud, pose.baseToMap(), false);
+      const Shares shares = divideAsClusters(detector, frame);
+      total += shares.static_total;
+      dynamic += shares.static_dynamic;
+    }
+    ASSERT_GT(total, 300);
+    EXPECT_EQ(dynamic, 0);
+  }
+}
+
 TEST(DynamicCloudDetector, KeepsTheTopsOfLowObjectsStaticUnderASparseSensor) {
   // A 16-line lidar (-15 to +15 degrees, every 2 degrees) on a robot driving at 0.5 m/s towards
   // a low box and a drawer unit. As the robot comes closer, the line that hits a top edge now

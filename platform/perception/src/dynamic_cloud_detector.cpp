@@ -747,8 +747,7 @@ DynamicCloudDetector::ClusterShape DynamicCloudDetector::measureCluster(
 
 bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster,
                                           const ClusterShape& shape) {
-  // A cluster cut by the region's edge or by the image's side edges (the camera's own azimuth
-  // limits) is not followed: its centre would move with the cut.
+  // A cluster cut by the region's edge is not followed: its centre would move with the cut.
   const float x_edge = config_.roi_x_max - config_.roi_margin;
   const float y_edge = config_.roi_y_max - config_.roi_margin;
   if (!has_previous_pose_ || shape.count == 0 ||
@@ -756,28 +755,65 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
       std::max(std::fabs(shape.low.y()), std::fabs(shape.high.y())) > y_edge) {
     return false;
   }
+  // Nor is one cut by both of the image's side edges (the camera's azimuth limits). One cut by a
+  // single side edge (someone straddling the border to the neighbouring camera, which sees the
+  // rest) is followed by its side away from the cut: the points farthest from the edge's plane
+  // through the sensor are the body's own boundary, while the visible part's centre would move
+  // with the cut as the robot moves or turns.
   const Eigen::Vector3f& centroid = shape.centroid;
   const Eigen::Matrix3f rotation = base_to_camera_.topLeftCorner<3, 3>();
   const Eigen::Vector3f translation = base_to_camera_.topRightCorner<3, 1>();
+  const float width = static_cast<float>(image_width_);
+  const float left_norm = std::hypot(fx_, cx_);
+  const float right_norm = std::hypot(fx_, cx_ - width);
   float radius_squared = 0.0F;
+  bool cut_left = false;
+  bool cut_right = false;
+  float farthest_from_left = std::numeric_limits<float>::lowest();
+  float farthest_from_right = std::numeric_limits<float>::lowest();
   for (const pcl::PointXYZ& p : cluster.points) {
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
       continue;
     }
     const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
-    int pixel = 0;
-    if (!projectToPixel(q, pixel)) {
+    if (!(q.z() > 0.0F)) {
       return false;
     }
-    const int u = pixel % image_width_;
-    if (u < 2 || u >= image_width_ - 2) {
-      return false;
-    }
+    // Points on the image's border may land a rounding error outside it.
+    const float u = fx_ * q.x() / q.z() + cx_;
+    cut_left = cut_left || u < 2.0F;
+    cut_right = cut_right || u >= width - 2.0F;
+    farthest_from_left = std::max(farthest_from_left, (fx_ * q.x() + cx_ * q.z()) / left_norm);
+    farthest_from_right =
+        std::max(farthest_from_right, -(fx_ * q.x() + (cx_ - width) * q.z()) / right_norm);
     const float dx = p.x - centroid.x();
     const float dy = p.y - centroid.y();
     radius_squared = std::max(radius_squared, dx * dx + dy * dy);
   }
-  const Eigen::Vector4f in_map = previous_base_to_map_ * centroid.homogeneous();
+  if (cut_left && cut_right) {
+    return false;
+  }
+  Eigen::Vector3f position = centroid;
+  if (cut_left || cut_right) {
+    // The mean of the points within a few centimetres of the far side, against range noise.
+    constexpr float kFarSideDepth = 0.05F;
+    Eigen::Vector3f sum = Eigen::Vector3f::Zero();
+    int count = 0;
+    for (const pcl::PointXYZ& p : cluster.points) {
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+        continue;
+      }
+      const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
+      const float distance = cut_left ? (fx_ * q.x() + cx_ * q.z()) / left_norm
+                                      : -(fx_ * q.x() + (cx_ - width) * q.z()) / right_norm;
+      if (distance >= (cut_left ? farthest_from_left : farthest_from_right) - kFarSideDepth) {
+        sum += Eigen::Vector3f(p.x, p.y, p.z);
+        ++count;
+      }
+    }
+    position = sum / static_cast<float>(count);
+  }
+  const Eigen::Vector4f in_map = previous_base_to_map_ * position.homogeneous();
   return tracker_.observe(in_map.head<2>(), std::sqrt(radius_squared));
 }
 

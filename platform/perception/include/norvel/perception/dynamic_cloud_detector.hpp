@@ -45,7 +45,9 @@ namespace perception {
 // travels moves as a body, and all its points (from min_point_height up) are called moved, also
 // where their own evidence is the body's earlier self. This is what sees a walker from a high
 // mount, where the floor behind it is removed and its earlier places look empty. A cluster cut by
-// the image's side edges or the region's edge is not followed: its centre moves with the cut.
+// the region's edge or by both of the image's side edges is not followed: its centre moves with
+// the cut. One cut by a single side edge (straddling the border to the neighbouring camera) is
+// followed by its side away from that edge, which moves only with the body.
 //
 // Emptiness is judged only at elevations the sensor demonstrably covers: besides the configured
 // limits, the detector counts the returns it receives per elevation (in the lidar-fixed camera
@@ -123,8 +125,8 @@ class DynamicCloudDetector {
     Eigen::Vector2f high{Eigen::Vector2f::Constant(std::numeric_limits<float>::lowest())};
   };
   static ClusterShape measureCluster(const pcl::PointCloud<pcl::PointXYZ>& cluster);
-  // Whether `cluster`'s track travels (see ClusterMotionTracker); a cluster cut by the image's
-  // side edges or the region's edge is not followed.
+  // Whether `cluster`'s track travels (see ClusterMotionTracker); see the class comment for
+  // clusters cut by the region's or the image's edges.
   bool clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster, const ClusterShape& shape);
   // Turns the unknown points of `cluster` within spread_radius of a moved point (kMoved) into
   // moved ones (evidence_ holds the cluster's evidence).
