@@ -252,30 +252,25 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
   // Then the pairs farther apart: parts of one kind (see kLongPart), or a short part in line
   // with a long one (see kInLine).
   if (!deferred_pairs_.empty()) {
-    // Each part's extent and moments over its occupied quarter cells (their centres), in quarter
-    // cells, from its cells' masks.
-    part_shape_.assign(cell_count, PartShape{});
+    // Each part's extent in quarter cells, from its cells' occupied quarter columns and rows.
+    part_shape_.resize(cell_count);
     for (int c = 0; c < cell_count; ++c) {
-      PartShape& shape = part_shape_[findRoot(c)];
+      if (cell_parent_[c] == c) {
+        part_shape_[c] = PartShape{};
+      }
+    }
+    for (int c = 0; c < cell_count; ++c) {
+      const unsigned mask = cell_mask_[c];
+      const unsigned columns = (mask | (mask >> 4) | (mask >> 8) | (mask >> 12)) & 0xFU;
+      const unsigned rows = ((mask & 0xFU) != 0 ? 1U : 0U) | ((mask & 0xF0U) != 0 ? 2U : 0U) |
+                            ((mask & 0xF00U) != 0 ? 4U : 0U) | ((mask & 0xF000U) != 0 ? 8U : 0U);
       const std::int64_t x = cell_column_[c] * kSubCells;
       const std::int64_t y = cell_row_[c] * kSubCells;
-      for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
-        const auto sub_cell = static_cast<std::int64_t>(__builtin_ctz(bits));
-        const std::int64_t qx = x + sub_cell % kSubCells;
-        const std::int64_t qy = y + sub_cell / kSubCells;
-        shape.low_x = std::min(shape.low_x, qx);
-        shape.high_x = std::max(shape.high_x, qx);
-        shape.low_y = std::min(shape.low_y, qy);
-        shape.high_y = std::max(shape.high_y, qy);
-        const double cx = static_cast<double>(qx) + 0.5;
-        const double cy = static_cast<double>(qy) + 0.5;
-        shape.count += 1.0;
-        shape.sum_x += cx;
-        shape.sum_y += cy;
-        shape.sum_xx += cx * cx;
-        shape.sum_xy += cx * cy;
-        shape.sum_yy += cy * cy;
-      }
+      PartShape& shape = part_shape_[findRoot(c)];
+      shape.low_x = std::min(shape.low_x, x + __builtin_ctz(columns));
+      shape.high_x = std::max(shape.high_x, x + 31 - __builtin_clz(columns));
+      shape.low_y = std::min(shape.low_y, y + __builtin_ctz(rows));
+      shape.high_y = std::max(shape.high_y, y + 31 - __builtin_clz(rows));
     }
     const double quarter = step / kSubCells;
     for (int c = 0; c < cell_count; ++c) {
@@ -287,9 +282,39 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
       }
     }
     // Parts are fixed before any cross-part join, so the result does not depend on pair order.
+    bool any_mixed = false;
     for (auto& pair : deferred_pairs_) {
       pair.first = findRoot(pair.first);
       pair.second = findRoot(pair.second);
+      PartShape& a = part_shape_[pair.first];
+      PartShape& b = part_shape_[pair.second];
+      if (a.is_long != b.is_long) {
+        a.needs_moments = true;
+        b.needs_moments = true;
+        any_mixed = true;
+      }
+    }
+    // Moments over the occupied quarter cells' centres, only for the parts of a long-short pair.
+    if (any_mixed) {
+      for (int c = 0; c < cell_count; ++c) {
+        PartShape& shape = part_shape_[findRoot(c)];
+        if (!shape.needs_moments) {
+          continue;
+        }
+        const std::int64_t x = cell_column_[c] * kSubCells;
+        const std::int64_t y = cell_row_[c] * kSubCells;
+        for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
+          const int sub_cell = __builtin_ctz(bits);
+          const double cx = static_cast<double>(x + sub_cell % kSubCells) + 0.5;
+          const double cy = static_cast<double>(y + sub_cell / kSubCells) + 0.5;
+          shape.count += 1.0;
+          shape.sum_x += cx;
+          shape.sum_y += cy;
+          shape.sum_xx += cx * cx;
+          shape.sum_xy += cx * cy;
+          shape.sum_yy += cy * cy;
+        }
+      }
     }
     const double in_line = kInLine / quarter;
     for (const auto& pair : deferred_pairs_) {

@@ -74,6 +74,7 @@ class CloudCluster {
     double sum_xy{0.0};
     double sum_yy{0.0};
     bool is_long{false};
+    bool needs_moments{false};
     // Distance of `other`'s centre from this part's principal axis.
     double lineDistance(const PartShape& other) const;
   };
