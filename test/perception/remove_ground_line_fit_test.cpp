@@ -225,6 +225,24 @@ TEST(RemoveGroundLineFit, WallBasesAreObstaclesAndTheFloorBesideThemGround) {
   EXPECT_EQ(under_seat_as_ground, under_seat);
 }
 
+// How many points of `scene` `selected` picks, and how many of those came out as ground.
+struct GroundTally {
+  int total{0};
+  int as_ground{0};
+  int asObstacle() const { return total - as_ground; }
+};
+template <typename Selected>
+GroundTally tally(const Labelled& scene, const std::vector<bool>& as_ground, Selected selected) {
+  GroundTally t;
+  for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
+    if (selected(i)) {
+      ++t.total;
+      t.as_ground += as_ground[i] ? 1 : 0;
+    }
+  }
+  return t;
+}
+
 TEST(RemoveGroundLineFit, FloorAlongAnAislesShelvesIsGround) {
   using perception_test::Box;
   // An aisle 2.5 m wide between shelving: the rings meet the floor along the shelves' feet at a
@@ -234,24 +252,15 @@ TEST(RemoveGroundLineFit, FloorAlongAnAislesShelvesIsGround) {
   std::vector<float> gap;
   const Labelled scene = ringScan(boxes, &gap);
   const std::vector<bool> as_ground = groundFlags(GroundRemovalParams{}, scene);
-  int near_foot = 0;
-  int near_foot_as_ground = 0;
-  int low_shelf = 0;
-  int low_shelf_as_obstacle = 0;
-  for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
-    if (scene.is_ground[i] && gap[i] > 0.03F) {
-      ++near_foot;
-      near_foot_as_ground += as_ground[i] ? 1 : 0;
-    }
-    if (!scene.is_ground[i] && scene.cloud->points[i].z <= 0.05F) {
-      ++low_shelf;
-      low_shelf_as_obstacle += as_ground[i] ? 0 : 1;
-    }
-  }
-  ASSERT_GT(near_foot, 300);
-  ASSERT_GT(low_shelf, 20);
-  EXPECT_EQ(near_foot_as_ground, near_foot);
-  EXPECT_EQ(low_shelf_as_obstacle, low_shelf);
+  const GroundTally near_foot =
+      tally(scene, as_ground, [&](std::size_t i) { return scene.is_ground[i] && gap[i] > 0.03F; });
+  const GroundTally low_shelf = tally(scene, as_ground, [&](std::size_t i) {
+    return !scene.is_ground[i] && scene.cloud->points[i].z <= 0.05F;
+  });
+  ASSERT_GT(near_foot.total, 300);
+  ASSERT_GT(low_shelf.total, 20);
+  EXPECT_EQ(near_foot.as_ground, near_foot.total);
+  EXPECT_EQ(low_shelf.asObstacle(), low_shelf.total);
 }
 
 TEST(RemoveGroundLineFit, FloorInFrontOfANoisyFaceIsGround) {
@@ -276,26 +285,19 @@ TEST(RemoveGroundLineFit, FloorInFrontOfANoisyFaceIsGround) {
     }
   }
   const std::vector<bool> as_ground = groundFlags(GroundRemovalParams{}, scene);
-  int in_front = 0;
-  int in_front_as_ground = 0;
-  int low_face = 0;
-  int low_face_as_obstacle = 0;
-  for (std::size_t i = 0; i < scene.cloud->size(); ++i) {
-    const auto& p = scene.cloud->points[i];
-    if (scene.is_ground[i] && p.x >= kFace - 0.06F && p.x <= kFace - 0.03F) {
-      ++in_front;
-      in_front_as_ground += as_ground[i] ? 1 : 0;
-    }
-    if (!scene.is_ground[i] && p.z <= 0.045F) {
-      ++low_face;
-      low_face_as_obstacle += as_ground[i] ? 0 : 1;
-    }
-  }
-  ASSERT_GT(in_front, 60);
-  ASSERT_GT(low_face, 100);
-  EXPECT_GE(in_front_as_ground, in_front * 95 / 100) << in_front_as_ground << " of " << in_front;
-  EXPECT_GE(low_face_as_obstacle, low_face * 95 / 100)
-      << low_face_as_obstacle << " of " << low_face;
+  const GroundTally in_front = tally(scene, as_ground, [&](std::size_t i) {
+    const float x = scene.cloud->points[i].x;
+    return scene.is_ground[i] && x >= kFace - 0.06F && x <= kFace - 0.03F;
+  });
+  const GroundTally low_face = tally(scene, as_ground, [&](std::size_t i) {
+    return !scene.is_ground[i] && scene.cloud->points[i].z <= 0.045F;
+  });
+  ASSERT_GT(in_front.total, 60);
+  ASSERT_GT(low_face.total, 100);
+  EXPECT_GE(in_front.as_ground, in_front.total * 95 / 100)
+      << in_front.as_ground << " of " << in_front.total;
+  EXPECT_GE(low_face.asObstacle(), low_face.total * 95 / 100)
+      << low_face.asObstacle() << " of " << low_face.total;
 }
 
 TEST(RemoveGroundLineFit, HandlesDegenerateInput) {

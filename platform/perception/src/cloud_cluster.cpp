@@ -21,8 +21,8 @@ constexpr std::int64_t kKeyShift = 32;
 // Each cell is divided into kSubCells x kSubCells sub-cells, recorded as a 16-bit occupancy mask
 // (bit sub_row * kSubCells + sub_column), which measures the gap between neighbouring cells'
 // points to a quarter of a cell.
+// The mask operations below are written for 4 x 4.
 constexpr int kSubCells = 4;
-static_assert(kSubCells == 4, "the mask operations below are written for 4 x 4 sub-cells");
 // Points closer than the gap join whatever their shape; across a wider gap (still within the
 // kernel) a part longer than this (a wall, a shelf, a bench) does not take in a shorter one (a
 // person's legs beside it), while parts of one kind join as before. A walker's legs in full
@@ -32,21 +32,16 @@ constexpr float kLongPart = 1.0F;
 // that structure (a stretch of wall between two shadows) rather than something beside it.
 constexpr double kInLine = 0.1;
 
-// Mask of the sub-cells (x, y) for which some occupied sub-cell (ax, ay) of `mask` satisfies the
-// relation `x_side` with x and `y_side` with y: -1 for x <= ax (the neighbour lies on the far
-// side at the kernel's edge), +1 for x >= ax, 0 for any x (the neighbour lies inside the
-// kernel's edge, where every pair of sub-cells is close enough in that axis).
-std::uint16_t reachableSubCells(std::uint16_t mask, int x_side, int y_side) {
+// Mask of the sub-cells (x, y) for which some occupied sub-cell (ax, ay) of `mask` lies close
+// enough: `x_at_edge` asks x <= ax (the neighbour is `reach` columns further, at the kernel's
+// edge), otherwise any x will do (inside the edge every pair of sub-cells is close enough in that
+// axis); `y_side` asks y <= ay (-1, reach rows further), y >= ay (+1, reach rows back) or any y
+// (0). Only half of the neighbourhood is visited, so columns never lie back.
+std::uint16_t reachableSubCells(std::uint16_t mask, bool x_at_edge, int y_side) {
   std::uint32_t m = mask;
-  if (x_side < 0) {
-    m |= (m >> 1) & 0x7777U;
-    m |= (m >> 2) & 0x3333U;
-  } else if (x_side > 0) {
-    m |= (m << 1) & 0xEEEEU;
-    m |= (m << 2) & 0xCCCCU;
-  } else {
-    m |= (m >> 1) & 0x7777U;
-    m |= (m >> 2) & 0x3333U;
+  m |= (m >> 1) & 0x7777U;
+  m |= (m >> 2) & 0x3333U;
+  if (!x_at_edge) {
     m |= (m << 1) & 0xEEEEU;
     m |= (m << 2) & 0xCCCCU;
   }
@@ -123,6 +118,84 @@ int CloudCluster::cellIdAt(std::int64_t column, std::int64_t row) const {
   }
   const auto found = sparse_grid_.find((column << kKeyShift) | row);
   return found == sparse_grid_.end() ? -1 : found->second;
+}
+
+void CloudCluster::joinPartsByShape(int cell_count, double step) {
+  // The pairs farther apart join when their parts are of one kind (see kLongPart), or when a
+  // short part lies in line with a long one (see kInLine).
+  //
+  // Each part's extent in quarter cells, from its cells' occupied quarter columns and rows.
+  part_shape_.resize(cell_count);
+  for (int c = 0; c < cell_count; ++c) {
+    if (cell_parent_[c] == c) {
+      part_shape_[c] = PartShape{};
+    }
+  }
+  for (int c = 0; c < cell_count; ++c) {
+    const unsigned mask = cell_mask_[c];
+    const unsigned columns = (mask | (mask >> 4) | (mask >> 8) | (mask >> 12)) & 0xFU;
+    const unsigned rows = ((mask & 0xFU) != 0 ? 1U : 0U) | ((mask & 0xF0U) != 0 ? 2U : 0U) |
+                          ((mask & 0xF00U) != 0 ? 4U : 0U) | ((mask & 0xF000U) != 0 ? 8U : 0U);
+    const std::int64_t x = cell_column_[c] * kSubCells;
+    const std::int64_t y = cell_row_[c] * kSubCells;
+    PartShape& shape = part_shape_[findRoot(c)];
+    shape.low_x = std::min(shape.low_x, x + __builtin_ctz(columns));
+    shape.high_x = std::max(shape.high_x, x + 31 - __builtin_clz(columns));
+    shape.low_y = std::min(shape.low_y, y + __builtin_ctz(rows));
+    shape.high_y = std::max(shape.high_y, y + 31 - __builtin_clz(rows));
+  }
+  const double quarter = step / kSubCells;
+  for (int c = 0; c < cell_count; ++c) {
+    if (cell_parent_[c] == c) {
+      PartShape& shape = part_shape_[c];
+      const auto dx = static_cast<double>(shape.high_x - shape.low_x + 1);
+      const auto dy = static_cast<double>(shape.high_y - shape.low_y + 1);
+      shape.is_long = std::hypot(dx, dy) * quarter > kLongPart;
+    }
+  }
+  // Parts are fixed before any cross-part join, so the result does not depend on pair order.
+  bool any_mixed = false;
+  for (auto& pair : deferred_pairs_) {
+    pair.first = findRoot(pair.first);
+    pair.second = findRoot(pair.second);
+    PartShape& a = part_shape_[pair.first];
+    PartShape& b = part_shape_[pair.second];
+    if (a.is_long != b.is_long) {
+      a.needs_moments = true;
+      b.needs_moments = true;
+      any_mixed = true;
+    }
+  }
+  // Moments over the occupied quarter cells' centres, only for the parts of a long-short pair.
+  if (any_mixed) {
+    for (int c = 0; c < cell_count; ++c) {
+      PartShape& shape = part_shape_[findRoot(c)];
+      if (!shape.needs_moments) {
+        continue;
+      }
+      const std::int64_t x = cell_column_[c] * kSubCells;
+      const std::int64_t y = cell_row_[c] * kSubCells;
+      for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
+        const int sub_cell = __builtin_ctz(bits);
+        const double cx = static_cast<double>(x + sub_cell % kSubCells) + 0.5;
+        const double cy = static_cast<double>(y + sub_cell / kSubCells) + 0.5;
+        shape.count += 1.0;
+        shape.sum_x += cx;
+        shape.sum_y += cy;
+        shape.sum_xx += cx * cx;
+        shape.sum_xy += cx * cy;
+        shape.sum_yy += cy * cy;
+      }
+    }
+  }
+  const double in_line = kInLine / quarter;
+  for (const auto& pair : deferred_pairs_) {
+    const PartShape& a = part_shape_[pair.first];
+    const PartShape& b = part_shape_[pair.second];
+    if (a.is_long == b.is_long || (a.is_long ? a.lineDistance(b) : b.lineDistance(a)) <= in_line) {
+      joinCells(pair.first, pair.second);
+    }
+  }
 }
 
 void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
@@ -238,10 +311,10 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
         }
         // At the kernel's edge in an axis, the neighbour's sub-cell must not lie farther out
         // than this cell's: reach whole cells plus a sub-cell offset of at most zero.
-        const int x_side = dc == reach ? -1 : 0;
+        const bool x_at_edge = dc == reach;
         const int y_side = dr == reach ? -1 : (dr == -reach ? 1 : 0);
-        if ((x_side == 0 && y_side == 0) ||
-            (reachableSubCells(cell_mask_[c], x_side, y_side) & cell_mask_[neighbour]) != 0) {
+        if ((!x_at_edge && y_side == 0) ||
+            (reachableSubCells(cell_mask_[c], x_at_edge, y_side) & cell_mask_[neighbour]) != 0) {
           joinCells(c, neighbour);
         } else {
           deferred_pairs_.emplace_back(c, neighbour);
@@ -249,82 +322,9 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
       }
     }
   }
-  // Then the pairs farther apart: parts of one kind (see kLongPart), or a short part in line
-  // with a long one (see kInLine).
+  // Then the pairs farther apart, by the shapes of their parts.
   if (!deferred_pairs_.empty()) {
-    // Each part's extent in quarter cells, from its cells' occupied quarter columns and rows.
-    part_shape_.resize(cell_count);
-    for (int c = 0; c < cell_count; ++c) {
-      if (cell_parent_[c] == c) {
-        part_shape_[c] = PartShape{};
-      }
-    }
-    for (int c = 0; c < cell_count; ++c) {
-      const unsigned mask = cell_mask_[c];
-      const unsigned columns = (mask | (mask >> 4) | (mask >> 8) | (mask >> 12)) & 0xFU;
-      const unsigned rows = ((mask & 0xFU) != 0 ? 1U : 0U) | ((mask & 0xF0U) != 0 ? 2U : 0U) |
-                            ((mask & 0xF00U) != 0 ? 4U : 0U) | ((mask & 0xF000U) != 0 ? 8U : 0U);
-      const std::int64_t x = cell_column_[c] * kSubCells;
-      const std::int64_t y = cell_row_[c] * kSubCells;
-      PartShape& shape = part_shape_[findRoot(c)];
-      shape.low_x = std::min(shape.low_x, x + __builtin_ctz(columns));
-      shape.high_x = std::max(shape.high_x, x + 31 - __builtin_clz(columns));
-      shape.low_y = std::min(shape.low_y, y + __builtin_ctz(rows));
-      shape.high_y = std::max(shape.high_y, y + 31 - __builtin_clz(rows));
-    }
-    const double quarter = step / kSubCells;
-    for (int c = 0; c < cell_count; ++c) {
-      if (cell_parent_[c] == c) {
-        PartShape& shape = part_shape_[c];
-        const auto dx = static_cast<double>(shape.high_x - shape.low_x + 1);
-        const auto dy = static_cast<double>(shape.high_y - shape.low_y + 1);
-        shape.is_long = std::hypot(dx, dy) * quarter > kLongPart;
-      }
-    }
-    // Parts are fixed before any cross-part join, so the result does not depend on pair order.
-    bool any_mixed = false;
-    for (auto& pair : deferred_pairs_) {
-      pair.first = findRoot(pair.first);
-      pair.second = findRoot(pair.second);
-      PartShape& a = part_shape_[pair.first];
-      PartShape& b = part_shape_[pair.second];
-      if (a.is_long != b.is_long) {
-        a.needs_moments = true;
-        b.needs_moments = true;
-        any_mixed = true;
-      }
-    }
-    // Moments over the occupied quarter cells' centres, only for the parts of a long-short pair.
-    if (any_mixed) {
-      for (int c = 0; c < cell_count; ++c) {
-        PartShape& shape = part_shape_[findRoot(c)];
-        if (!shape.needs_moments) {
-          continue;
-        }
-        const std::int64_t x = cell_column_[c] * kSubCells;
-        const std::int64_t y = cell_row_[c] * kSubCells;
-        for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
-          const int sub_cell = __builtin_ctz(bits);
-          const double cx = static_cast<double>(x + sub_cell % kSubCells) + 0.5;
-          const double cy = static_cast<double>(y + sub_cell / kSubCells) + 0.5;
-          shape.count += 1.0;
-          shape.sum_x += cx;
-          shape.sum_y += cy;
-          shape.sum_xx += cx * cx;
-          shape.sum_xy += cx * cy;
-          shape.sum_yy += cy * cy;
-        }
-      }
-    }
-    const double in_line = kInLine / quarter;
-    for (const auto& pair : deferred_pairs_) {
-      const PartShape& a = part_shape_[pair.first];
-      const PartShape& b = part_shape_[pair.second];
-      if (a.is_long == b.is_long ||
-          (a.is_long ? a.lineDistance(b) : b.lineDistance(a)) <= in_line) {
-        joinCells(pair.first, pair.second);
-      }
-    }
+    joinPartsByShape(cell_count, step);
   }
 
   // Clusters are numbered by their first point; count their points.

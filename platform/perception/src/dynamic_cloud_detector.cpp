@@ -764,8 +764,16 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   const Eigen::Matrix3f rotation = base_to_camera_.topLeftCorner<3, 3>();
   const Eigen::Vector3f translation = base_to_camera_.topRightCorner<3, 1>();
   const float width = static_cast<float>(image_width_);
+  // Distance of a camera-frame point inside the image from the plane through the sensor and the
+  // left (u = 0) or right (u = width) image edge.
   const float left_norm = std::hypot(fx_, cx_);
   const float right_norm = std::hypot(fx_, cx_ - width);
+  auto from_left = [&](const Eigen::Vector3f& q) {
+    return (fx_ * q.x() + cx_ * q.z()) / left_norm;
+  };
+  auto from_right = [&](const Eigen::Vector3f& q) {
+    return -(fx_ * q.x() + (cx_ - width) * q.z()) / right_norm;
+  };
   float radius_squared = 0.0F;
   bool cut_left = false;
   bool cut_right = false;
@@ -783,9 +791,8 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
     const float u = fx_ * q.x() / q.z() + cx_;
     cut_left = cut_left || u < 2.0F;
     cut_right = cut_right || u >= width - 2.0F;
-    farthest_from_left = std::max(farthest_from_left, (fx_ * q.x() + cx_ * q.z()) / left_norm);
-    farthest_from_right =
-        std::max(farthest_from_right, -(fx_ * q.x() + (cx_ - width) * q.z()) / right_norm);
+    farthest_from_left = std::max(farthest_from_left, from_left(q));
+    farthest_from_right = std::max(farthest_from_right, from_right(q));
     const float dx = p.x - centroid.x();
     const float dy = p.y - centroid.y();
     radius_squared = std::max(radius_squared, dx * dx + dy * dy);
@@ -804,8 +811,7 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
         continue;
       }
       const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
-      const float distance = cut_left ? (fx_ * q.x() + cx_ * q.z()) / left_norm
-                                      : -(fx_ * q.x() + (cx_ - width) * q.z()) / right_norm;
+      const float distance = cut_left ? from_left(q) : from_right(q);
       if (distance >= (cut_left ? farthest_from_left : farthest_from_right) - kFarSideDepth) {
         sum += Eigen::Vector3f(p.x, p.y, p.z);
         ++count;

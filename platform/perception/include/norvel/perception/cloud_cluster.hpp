@@ -48,6 +48,9 @@ class CloudCluster {
   int findRoot(int cell);
   void joinCells(int a, int b);
   int cellIdAt(std::int64_t column, std::int64_t row) const;
+  // The second round of joins (see the class comment): the deferred pairs of cells, by the
+  // shapes of their parts. `step` is the cell size.
+  void joinPartsByShape(int cell_count, double step);
 
   CloudClusterPara para_;
   int kernel_reach_{1};
