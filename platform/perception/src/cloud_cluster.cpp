@@ -32,6 +32,29 @@ constexpr float kLongPart = 1.0F;
 // that structure (a stretch of wall between two shadows) rather than something beside it.
 constexpr double kInLine = 0.1;
 
+// A long thin cluster (a wall, a shelf front, a row of benches) and the next long cluster along
+// its line are one structure when the stretch between them is hidden by something nearer the
+// sensor: the shadow of a person or a chair cuts a wall behind it into pieces that no kernel can
+// join. The next cluster may turn a corner; a short one (a person at the wall's end) stays apart.
+// Thin: the spread across the centre line (standard deviation, metres).
+constexpr double kLineThickness = 0.05;
+// A piece shorter than 1 m continues the line only when it is at least this long (metres; a
+// person's hips and legs are shorter), thin, and on the line: its heading within the angle of
+// this sine and its centre within kInLine.
+constexpr double kShortestPiece = 0.5;
+constexpr double kPieceHeadingSine = 0.17;
+// Longest hidden stretch joined, metres.
+constexpr double kMaxShadowGap = 3.0;
+// The stretch's ends are left out of the test (metres): the clusterer works in the base frame and
+// does not know where on the robot the sensor sits, which moves a shadow's edges a little.
+constexpr double kShadowEndMargin = 0.15;
+// Along each line of sight to the hidden stretch, something must lie between this far from the
+// origin and this far short of the stretch, and nothing between this far and kSeenBeyond behind
+// it (a gap seen through is an opening, not a shadow), metres.
+constexpr double kShadowNearest = 0.2;
+constexpr double kShadowClearance = 0.3;
+constexpr double kSeenBeyond = 2.0;
+
 // Mask of the sub-cells (x, y) for which some occupied sub-cell (ax, ay) of `mask` lies close
 // enough: `x_at_edge` asks x <= ax (the neighbour is `reach` columns further, at the kernel's
 // edge), otherwise any x will do (inside the edge every pair of sub-cells is close enough in that
@@ -74,17 +97,27 @@ CloudCluster::CloudCluster(const CloudClusterPara& para) : para_(para) {
   kernel_reach_ = para.cluster_grid_kernelSize / 2;
 }
 
-double CloudCluster::PartShape::lineDistance(const PartShape& other) const {
-  const double mean_x = sum_x / count;
-  const double mean_y = sum_y / count;
-  const double var_xx = sum_xx / count - mean_x * mean_x;
-  const double var_xy = sum_xy / count - mean_x * mean_y;
-  const double var_yy = sum_yy / count - mean_y * mean_y;
-  // Direction of the principal axis of the 2 x 2 covariance.
+CloudCluster::PartAxis CloudCluster::PartShape::axis() const {
+  PartAxis result;
+  result.mean_x = sum_x / count;
+  result.mean_y = sum_y / count;
+  const double var_xx = sum_xx / count - result.mean_x * result.mean_x;
+  const double var_xy = sum_xy / count - result.mean_x * result.mean_y;
+  const double var_yy = sum_yy / count - result.mean_y * result.mean_y;
+  // The principal axes of the 2 x 2 covariance.
   const double angle = 0.5 * std::atan2(2.0 * var_xy, var_xx - var_yy);
-  const double offset_x = other.sum_x / other.count - mean_x;
-  const double offset_y = other.sum_y / other.count - mean_y;
-  return std::fabs(offset_x * std::sin(angle) - offset_y * std::cos(angle));
+  result.dir_x = std::cos(angle);
+  result.dir_y = std::sin(angle);
+  const double half_sum = 0.5 * (var_xx + var_yy);
+  const double half_difference = 0.5 * (var_xx - var_yy);
+  const double radius = std::sqrt(half_difference * half_difference + var_xy * var_xy);
+  result.major = std::sqrt(half_sum + radius);
+  result.minor = std::sqrt(std::max(half_sum - radius, 0.0));
+  return result;
+}
+
+double CloudCluster::PartAxis::offsetOf(double x, double y) const {
+  return std::fabs((x - mean_x) * dir_y - (y - mean_y) * dir_x);
 }
 
 int CloudCluster::findRoot(int cell) {
@@ -120,10 +153,7 @@ int CloudCluster::cellIdAt(std::int64_t column, std::int64_t row) const {
   return found == sparse_grid_.end() ? -1 : found->second;
 }
 
-void CloudCluster::joinPartsByShape(int cell_count, double step) {
-  // The pairs farther apart join when their parts are of one kind (see kLongPart), or when a
-  // short part lies in line with a long one (see kInLine).
-  //
+void CloudCluster::measurePartExtents(int cell_count, double step) {
   // Each part's extent in quarter cells, from its cells' occupied quarter columns and rows.
   part_shape_.resize(cell_count);
   for (int c = 0; c < cell_count; ++c) {
@@ -153,6 +183,35 @@ void CloudCluster::joinPartsByShape(int cell_count, double step) {
       shape.is_long = std::hypot(dx, dy) * quarter > kLongPart;
     }
   }
+}
+
+void CloudCluster::measurePartMoments(int cell_count) {
+  // Over the occupied quarter cells' centres, in quarter cells.
+  for (int c = 0; c < cell_count; ++c) {
+    PartShape& shape = part_shape_[findRoot(c)];
+    if (!shape.needs_moments) {
+      continue;
+    }
+    const std::int64_t x = cell_column_[c] * kSubCells;
+    const std::int64_t y = cell_row_[c] * kSubCells;
+    for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
+      const int sub_cell = __builtin_ctz(bits);
+      const double cx = static_cast<double>(x + sub_cell % kSubCells) + 0.5;
+      const double cy = static_cast<double>(y + sub_cell / kSubCells) + 0.5;
+      shape.count += 1.0;
+      shape.sum_x += cx;
+      shape.sum_y += cy;
+      shape.sum_xx += cx * cx;
+      shape.sum_xy += cx * cy;
+      shape.sum_yy += cy * cy;
+    }
+  }
+}
+
+void CloudCluster::joinPartsByShape(int cell_count, double step) {
+  // The pairs farther apart join when their parts are of one kind (see kLongPart), or when a
+  // short part lies in line with a long one (see kInLine).
+  measurePartExtents(cell_count, step);
   // Parts are fixed before any cross-part join, so the result does not depend on pair order.
   bool any_mixed = false;
   for (auto& pair : deferred_pairs_) {
@@ -166,35 +225,193 @@ void CloudCluster::joinPartsByShape(int cell_count, double step) {
       any_mixed = true;
     }
   }
-  // Moments over the occupied quarter cells' centres, only for the parts of a long-short pair.
+  // Moments only for the parts of a long-short pair.
   if (any_mixed) {
-    for (int c = 0; c < cell_count; ++c) {
-      PartShape& shape = part_shape_[findRoot(c)];
-      if (!shape.needs_moments) {
-        continue;
-      }
-      const std::int64_t x = cell_column_[c] * kSubCells;
-      const std::int64_t y = cell_row_[c] * kSubCells;
-      for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
-        const int sub_cell = __builtin_ctz(bits);
-        const double cx = static_cast<double>(x + sub_cell % kSubCells) + 0.5;
-        const double cy = static_cast<double>(y + sub_cell / kSubCells) + 0.5;
-        shape.count += 1.0;
-        shape.sum_x += cx;
-        shape.sum_y += cy;
-        shape.sum_xx += cx * cx;
-        shape.sum_xy += cx * cy;
-        shape.sum_yy += cy * cy;
-      }
-    }
+    measurePartMoments(cell_count);
   }
-  const double in_line = kInLine / quarter;
+  const double in_line = kInLine / (step / kSubCells);
   for (const auto& pair : deferred_pairs_) {
     const PartShape& a = part_shape_[pair.first];
     const PartShape& b = part_shape_[pair.second];
-    if (a.is_long == b.is_long || (a.is_long ? a.lineDistance(b) : b.lineDistance(a)) <= in_line) {
+    const PartShape& line = a.is_long ? a : b;
+    const PartShape& piece = a.is_long ? b : a;
+    if (a.is_long == b.is_long ||
+        line.axis().offsetOf(piece.sum_x / piece.count, piece.sum_y / piece.count) <= in_line) {
       joinCells(pair.first, pair.second);
     }
+  }
+}
+
+int CloudCluster::cellAt(double x, double y) const {
+  return cellIdAt(static_cast<std::int64_t>(std::floor(x / kSubCells)),
+                  static_cast<std::int64_t>(std::floor(y / kSubCells)));
+}
+
+bool CloudCluster::occupiedByOthers(double x, double y, int root_a, int root_b, int around) {
+  const auto column = static_cast<std::int64_t>(std::floor(x / kSubCells));
+  const auto row = static_cast<std::int64_t>(std::floor(y / kSubCells));
+  for (std::int64_t dc = -around; dc <= around; ++dc) {
+    for (std::int64_t dr = -around; dr <= around; ++dr) {
+      const int cell = cellIdAt(column + dc, row + dr);
+      if (cell >= 0) {
+        const int root = findRoot(cell);
+        if (root != root_a && root != root_b) {
+          return true;
+        }
+      }
+    }
+  }
+  return false;
+}
+
+bool CloudCluster::continuesLine(const ShadowLine& line, const PartShape& met, double quarter) {
+  // Another long structure (the same wall, or the wall round a corner); a shorter piece only when
+  // it is a thin stretch on the line itself, so that a person at the wall's end stays apart.
+  if (met.is_long) {
+    return true;
+  }
+  if (!met.needs_moments) {
+    return false;  // shorter than a piece
+  }
+  const PartAxis axis = met.axis();
+  return axis.minor * quarter <= kLineThickness &&
+         axis.major * quarter * std::sqrt(12.0) >= kShortestPiece &&
+         std::fabs(axis.dir_x * line.axis.dir_y - axis.dir_y * line.axis.dir_x) <=
+             kPieceHeadingSine &&
+         line.axis.offsetOf(axis.mean_x, axis.mean_y) * quarter <= kInLine;
+}
+
+bool CloudCluster::stretchHidden(const ShadowLine& line, double from, double to, int other_root,
+                                 double origin_x, double origin_y, double quarter) {
+  // Lines of sight every half cell along the stretch; positions in quarter cells.
+  const double sample = 0.5 * kSubCells;
+  const double margin = kShadowEndMargin / quarter;
+  if (to - from <= 2.0 * margin) {
+    return false;
+  }
+  for (double t = from + margin; t <= to - margin; t += sample) {
+    const double x = line.axis.mean_x + line.axis.dir_x * t - origin_x;
+    const double y = line.axis.mean_y + line.axis.dir_y * t - origin_y;
+    const double distance = std::hypot(x, y);
+    if (distance * quarter < kShadowNearest + kShadowClearance) {
+      return false;  // too near the origin to tell a shadow
+    }
+    const double ux = x / distance;
+    const double uy = y / distance;
+    bool hidden = false;
+    // The 3 x 3 cells around each step of the line of sight: the sensor need not sit at the
+    // origin.
+    for (double r = kShadowNearest / quarter; r <= distance - kShadowClearance / quarter && !hidden;
+         r += sample) {
+      hidden = occupiedByOthers(origin_x + ux * r, origin_y + uy * r, line.root, other_root, 1);
+    }
+    if (!hidden) {
+      return false;
+    }
+    for (double r = distance + kShadowClearance / quarter; r <= distance + kSeenBeyond / quarter;
+         r += sample) {
+      if (occupiedByOthers(origin_x + ux * r, origin_y + uy * r, line.root, other_root, 0)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+void CloudCluster::bridgeShadows(int cell_count, double step, double origin_x, double origin_y) {
+  const double quarter = step / kSubCells;
+  measurePartExtents(cell_count, step);
+  // Moments of every part that may be a piece of a structure.
+  const double shortest_piece = kShortestPiece / quarter;
+  bool any_long = false;
+  for (int c = 0; c < cell_count; ++c) {
+    PartShape& shape = part_shape_[c];
+    if (cell_parent_[c] == c) {
+      any_long = any_long || shape.is_long;
+      shape.needs_moments =
+          std::hypot(static_cast<double>(shape.high_x - shape.low_x + 1),
+                     static_cast<double>(shape.high_y - shape.low_y + 1)) >= shortest_piece;
+    }
+  }
+  if (!any_long) {
+    return;
+  }
+  measurePartMoments(cell_count);
+  shadow_lines_.clear();
+  line_of_root_.assign(static_cast<std::size_t>(cell_count), -1);
+  for (int c = 0; c < cell_count; ++c) {
+    const PartShape& shape = part_shape_[c];
+    if (cell_parent_[c] != c || !shape.is_long) {
+      continue;
+    }
+    const PartAxis axis = shape.axis();
+    if (axis.minor * quarter > kLineThickness) {
+      continue;
+    }
+    ShadowLine line;
+    line.root = c;
+    line.axis = axis;
+    line_of_root_[static_cast<std::size_t>(c)] = static_cast<int>(shadow_lines_.size());
+    shadow_lines_.push_back(line);
+  }
+  if (shadow_lines_.empty()) {
+    return;
+  }
+  // Each line's ends along its own axis.
+  for (int c = 0; c < cell_count; ++c) {
+    const int index = line_of_root_[static_cast<std::size_t>(findRoot(c))];
+    if (index < 0) {
+      continue;
+    }
+    ShadowLine& line = shadow_lines_[static_cast<std::size_t>(index)];
+    const std::int64_t x = cell_column_[c] * kSubCells;
+    const std::int64_t y = cell_row_[c] * kSubCells;
+    for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
+      const int sub_cell = __builtin_ctz(bits);
+      const double t = (static_cast<double>(x + sub_cell % kSubCells) + 0.5 - line.axis.mean_x) *
+                           line.axis.dir_x +
+                       (static_cast<double>(y + sub_cell / kSubCells) + 0.5 - line.axis.mean_y) *
+                           line.axis.dir_y;
+      line.low = std::min(line.low, t);
+      line.high = std::max(line.high, t);
+    }
+  }
+  // From each end of each line, the first cluster met along the line beyond it; all are judged
+  // before any is joined, so the result does not depend on their order.
+  const double sample = 0.5 * kSubCells;
+  const double across = 0.5 * kSubCells;
+  const double longest_gap = kMaxShadowGap / quarter;
+  bridges_.clear();
+  for (const ShadowLine& line : shadow_lines_) {
+    for (const double outward : {1.0, -1.0}) {
+      const double end = outward > 0.0 ? line.high : line.low;
+      for (double gap = sample; gap <= longest_gap; gap += sample) {
+        const double t = end + outward * gap;
+        const double x = line.axis.mean_x + line.axis.dir_x * t;
+        const double y = line.axis.mean_y + line.axis.dir_y * t;
+        int met = -1;
+        for (const double side : {0.0, across, -across}) {
+          const int cell = cellAt(x - line.axis.dir_y * side, y + line.axis.dir_x * side);
+          const int root = cell < 0 ? -1 : findRoot(cell);
+          if (root >= 0 && root != line.root) {
+            met = root;
+            break;
+          }
+        }
+        if (met < 0) {
+          continue;
+        }
+        if (continuesLine(line, part_shape_[static_cast<std::size_t>(met)], quarter) &&
+            stretchHidden(line, std::min(end, t), std::max(end, t), met, origin_x, origin_y,
+                          quarter)) {
+          bridges_.emplace_back(line.root, met);
+        }
+        break;
+      }
+    }
+  }
+  for (const auto& bridge : bridges_) {
+    joinCells(bridge.first, bridge.second);
   }
 }
 
@@ -326,6 +543,9 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
   if (!deferred_pairs_.empty()) {
     joinPartsByShape(cell_count, step);
   }
+  // Last, pieces of one structure cut apart by a shadow; the origin in quarter cells.
+  bridgeShadows(cell_count, step, -static_cast<double>(min_x) / step * kSubCells,
+                -static_cast<double>(min_y) / step * kSubCells);
 
   // Clusters are numbered by their first point; count their points.
   root_cluster_.assign(cell_count, -1);

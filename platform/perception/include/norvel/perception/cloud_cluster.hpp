@@ -21,7 +21,10 @@ namespace perception {
 // points lie within the nominal gap, reach * step in x and in y (measured on a grid of quarter
 // cells): this forms the parts. Parts within the kernel of each other then join unless one is
 // longer than 1 m across and the other not and lies beside it rather than on its centre line.
-// Clusters with fewer than cluster_grid_th points are dropped.
+// Last, a long thin cluster joins the next cluster along its line (another long one, or a thin
+// stretch on the line at least 0.5 m long) when the stretch between them is hidden from the base
+// frame's origin by something nearer (the shadow of a person or a chair that cuts a wall into
+// pieces) and not seen through. Clusters with fewer than cluster_grid_th points are dropped.
 //
 // Order: clusters come out ordered by the input index of their first point, and the points of a
 // cluster keep their input order, so equal inputs give equal outputs.
@@ -45,26 +48,19 @@ class CloudCluster {
   const CloudClusterPara& para() const { return para_; }
 
  private:
-  int findRoot(int cell);
-  void joinCells(int a, int b);
-  int cellIdAt(std::int64_t column, std::int64_t row) const;
-  // The second round of joins (see the class comment): the deferred pairs of cells, by the
-  // shapes of their parts. `step` is the cell size.
-  void joinPartsByShape(int cell_count, double step);
-
-  CloudClusterPara para_;
-  int kernel_reach_{1};
-
-  // Scratch, reused across calls. Occupied cells are numbered densely in order of first
-  // appearance; point_cell_ maps points to them (-1 for non-finite points).
-  std::vector<int> point_cell_;
-  std::vector<std::int64_t> cell_column_;
-  std::vector<std::int64_t> cell_row_;
-  // Per cell, which of its sub-cells hold points (see the class comment).
-  std::vector<std::uint16_t> cell_mask_;
-  // Cells within the kernel but farther apart than the join gap, to be joined by the shapes of
-  // their parts; per part (by its root cell) its extent and moments over its occupied quarter
-  // cells, in quarter cells.
+  // A part's centre, principal axis and standard deviations along and across it.
+  struct PartAxis {
+    double mean_x{0.0};
+    double mean_y{0.0};
+    double dir_x{1.0};
+    double dir_y{0.0};
+    double major{0.0};
+    double minor{0.0};
+    // Distance of a point from the axis.
+    double offsetOf(double x, double y) const;
+  };
+  // Per part (by its root cell) its extent and moments over its occupied quarter cells, in
+  // quarter cells.
   struct PartShape {
     std::int64_t low_x{std::numeric_limits<std::int64_t>::max()};
     std::int64_t low_y{std::numeric_limits<std::int64_t>::max()};
@@ -78,15 +74,63 @@ class CloudCluster {
     double sum_yy{0.0};
     bool is_long{false};
     bool needs_moments{false};
-    // Distance of `other`'s centre from this part's principal axis.
-    double lineDistance(const PartShape& other) const;
+    PartAxis axis() const;
   };
+  // A long thin cluster: its root, axis (quarter cells) and ends along the axis.
+  struct ShadowLine {
+    int root{-1};
+    PartAxis axis;
+    double low{std::numeric_limits<double>::max()};
+    double high{std::numeric_limits<double>::lowest()};
+  };
+
+  int findRoot(int cell);
+  void joinCells(int a, int b);
+  int cellIdAt(std::int64_t column, std::int64_t row) const;
+  // The second round of joins (see the class comment): the deferred pairs of cells, by the
+  // shapes of their parts. `step` is the cell size.
+  void joinPartsByShape(int cell_count, double step);
+  // Per part (root cell): its extent and whether it is long; then the moments of the parts
+  // marked needs_moments.
+  void measurePartExtents(int cell_count, double step);
+  void measurePartMoments(int cell_count);
+  // The last round (see the class comment): a long thin cluster and the next long cluster along
+  // its line, parted by a stretch hidden from the origin (given in quarter cells), are joined.
+  void bridgeShadows(int cell_count, double step, double origin_x, double origin_y);
+  // Whether `met`, the first cluster beyond an end of `line`, continues the line.
+  static bool continuesLine(const ShadowLine& line, const PartShape& met, double quarter);
+  // Whether every line of sight from the origin to the stretch [from, to] of `line`'s axis
+  // passes something other than the two lines, and none sees through the stretch.
+  bool stretchHidden(const ShadowLine& line, double from, double to, int other_root,
+                     double origin_x, double origin_y, double quarter);
+  // The cell holding a position in quarter cells, -1 when none is occupied there.
+  int cellAt(double x, double y) const;
+  // Whether a cell within `around` cells of the point (quarter cells) holds points of a cluster
+  // other than the two roots.
+  bool occupiedByOthers(double x, double y, int root_a, int root_b, int around);
+
+  CloudClusterPara para_;
+  int kernel_reach_{1};
+
+  // Scratch, reused across calls. Occupied cells are numbered densely in order of first
+  // appearance; point_cell_ maps points to them (-1 for non-finite points).
+  std::vector<int> point_cell_;
+  std::vector<std::int64_t> cell_column_;
+  std::vector<std::int64_t> cell_row_;
+  // Per cell, which of its sub-cells hold points (see the class comment).
+  std::vector<std::uint16_t> cell_mask_;
+  // Cells within the kernel but farther apart than the join gap, to be joined by the shapes of
+  // their parts.
   std::vector<std::pair<int, int>> deferred_pairs_;
   std::vector<PartShape> part_shape_;
   std::vector<int> cell_parent_;
   std::vector<int> root_cluster_;
   std::vector<int> cluster_size_;
   std::vector<int> cluster_output_;
+  // The last round's long thin clusters, the line of each root (-1 for none), and the joins.
+  std::vector<ShadowLine> shadow_lines_;
+  std::vector<int> line_of_root_;
+  std::vector<std::pair<int, int>> bridges_;
   // Cell lookup: a dense grid over the cloud's bounding box when it is small enough, a hash map
   // for clouds spread so wide that the dense grid would be too large.
   std::vector<int> dense_grid_;
