@@ -27,7 +27,7 @@ class DatasetTest : public ::testing::Test {
 name: round_trip
 lidar: {preset: livox, points_per_frame: 5000, mount: {xyz: [0.2, 0, 0.3], rpy_deg: [0, 10, 0]}}
 walls: [{rectangle: [-4, -4, 4, 4]}]
-people: [{path: [[-3, 1], [3, 1]], loop: true}]
+people: [{path: [[-3, 2], [3, 2]], loop: true}]
 robot: {path: [[0, 0], [1, 1]], speed: 0.5}
 frame_ids: {base: base_link}
 )"),

@@ -15,7 +15,7 @@ SimulatedFrame simulate(const std::string& preset, std::uint32_t index) {
 start_time: 1000.95
 lidar: {preset: )" + preset + R"(, mount: {xyz: [0.1, 0, 0.3], rpy_deg: [0, 0, 90]}}
 walls: [{rectangle: [-5, -5, 5, 5]}]
-people: [{path: [[-3, 1], [3, 1]], loop: true}]
+people: [{path: [[-3, 2], [3, 2]], loop: true}]
 robot: {path: [[0, 0], [2, 1]], speed: 0.5}
 )"),
                                           "test");

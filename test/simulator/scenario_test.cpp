@@ -173,7 +173,7 @@ TEST(ScenarioTest, RoutesAroundObstaclesLoad) {
       // Beside the pillar, with room for the shoulders.
       "people: [{path: [[0, 0.6], [5, 0.6]], loop: true}]",
       // Around it on a detour, under the shelf hung above head height.
-      "people: [{height: 1.8, path: [[0, 0], [1.2, 0], [2, 1], [2.8, 0], [5, 0]]}]",
+      "people: [{height: 1.8, path: [[0.8, 0], [1.2, 0], [2, 1], [2.8, 0], [5, 0]]}]",
       "movers: [{class: cart, path: [[0, -1.5], [5, -1.5]], loop: true}]",
       "people: [{path: [[2, 0.6]], yaw_deg: 90}]",
   };
@@ -185,6 +185,38 @@ TEST(ScenarioTest, RoutesAroundObstaclesLoad) {
                     "people: [{height: 1.8, path: [[0, 0], [5, 0]]}]")
                 .find("objects[0]"),
             std::string::npos);
+}
+
+// Nobody walks into the robot: a route that meets the robot's body at some frame is refused,
+// naming the agent and the time; beside the robot's path it loads.
+TEST(ScenarioTest, AgentsWalkingIntoTheRobotAreRefused) {
+  const std::string driving = "robot: {path: [[0, 0], [4, 0]], speed: 0.5}\n";
+  // Across the standing robot.
+  std::string message = errorOf("people: [{path: [[-3, 0.1], [3, 0.1]]}]");
+  EXPECT_NE(message.find("people[0].path"), std::string::npos) << message;
+  EXPECT_NE(message.find("the person walks into the robot at"), std::string::npos) << message;
+  // The robot drives into someone standing in its way: its front (0.35 m ahead of the base) meets
+  // the person's back (0.2 m behind the centre, less a centimetre's brush) after 2.46 m, at
+  // 4.92 s, first seen at the half-frame after it.
+  message = errorOf(driving + "people: [{path: [[3, 0]]}, {path: [[2, 1]]}]");
+  EXPECT_NE(message.find("people[0].path"), std::string::npos) << message;
+  EXPECT_NE(message.find("at 4.95 s (frame 49)"), std::string::npos) << message;
+  // Movers are counted on their own.
+  message = errorOf(driving +
+                    "people: [{path: [[2, 1]]}]\n"
+                    "movers: [{class: cart, path: [[4, -2], [4, 2]], loop: true}]");
+  EXPECT_NE(message.find("movers[0].path"), std::string::npos) << message;
+  // Beside the robot's path, and past its end after it has stopped.
+  EXPECT_EQ(errorOf(driving + "people: [{path: [[0, 0.7], [5, 0.7]], loop: true}]"), "no error");
+  EXPECT_EQ(errorOf(driving + "frames: 20\npeople: [{path: [[3, 0]]}]"), "no error")
+      << "the robot reaches the person only after the last frame";
+  // A smaller robot leaves room for a walker 0.45 m off its centre line.
+  const std::string walker = "people: [{path: [[-3, 0.45], [3, 0.45]]}]";
+  EXPECT_NE(errorOf(walker), "no error");
+  EXPECT_EQ(errorOf("robot: {path: [[0, 0]], footprint: [0.3, 0.3]}\n" + walker), "no error");
+  EXPECT_NE(
+      errorOf("robot: {path: [[0, 0]], footprint: [0.3, -1]}\n" + walker).find("robot.footprint"),
+      std::string::npos);
 }
 
 // Every scene in the scenario folder loads, clear routes included.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "lidar_sim/agent_model.hpp"
+#include "lidar_sim/path_timeline.hpp"
 #include "yaml_fields.hpp"
 
 namespace lidar_sim {
@@ -500,6 +501,52 @@ void checkRouteIsClear(const YamlFields& fields, const AgentSpec& agent,
   }
 }
 
+// Rejects an agent that walks into the robot: its points would lie inside the robot's body, which
+// the sensor cannot see through, and a detector would lose everything behind them. Checked at
+// every frame and half-frame, which a walker crosses in a few centimetres.
+void checkAgentsClearOfRobot(const YamlFields& root, const Scenario& scenario) {
+  // Brushing past the robot by less than this is not walking into it.
+  constexpr double kGrazing = 0.01;
+  const PathTimeline robot(scenario.robot.path);
+  const std::size_t people = sequenceOf(root, "people").size();
+  const double step = 0.5 * scenario.lidar.frame_period;
+  const int steps = 2 * scenario.frames;
+  for (std::size_t a = 0; a < scenario.agents.size(); ++a) {
+    const AgentSpec& agent = scenario.agents[a];
+    const PathTimeline route(agent.path);
+    const Eigen::Vector2d size =
+        (agentFootprint(agent) - Eigen::Vector2d::Constant(2.0 * kGrazing)).cwiseMax(0.0);
+    // Apart, the two cannot meet sooner than their gap allows at both their speeds: skip ahead.
+    const double reach = 0.5 * (size.norm() + scenario.robot.footprint.norm());
+    const double closing = agent.path.speed + scenario.robot.path.speed;
+    for (int k = 0; k <= steps;) {
+      const double time = step * k;
+      const PathState body = robot.at(time);
+      const PathState walker = route.at(time);
+      const double gap = (walker.position - body.position).norm() - reach;
+      if (gap > 0.0) {
+        k += std::max(1, static_cast<int>(std::min(gap / closing / step, 1.0e9)));
+        continue;
+      }
+      if (footprintsMeet(rectangle(walker.position, size.x(), size.y(), walker.yaw),
+                         rectangle(body.position, scenario.robot.footprint.x(),
+                                   scenario.robot.footprint.y(), body.yaw))) {
+        const bool person = a < people;
+        const YamlFields fields(
+            sequenceOf(root, person ? "people" : "movers")[person ? a : a - people], root.source(),
+            indexed(person ? "people" : "movers", person ? a : a - people));
+        fields.fail("path",
+                    fmt::format("the {} walks into the robot at {:.2f} s (frame {}), at {}; "
+                                "route it around the robot's path",
+                                toString(agent.object_class), time,
+                                static_cast<int>(time / scenario.lidar.frame_period),
+                                pointText(walker.position)));
+      }
+      ++k;
+    }
+  }
+}
+
 void parseAgents(const YamlFields& root, Scenario& scenario,
                  const std::vector<Obstacle>& obstacles) {
   const YAML::Node people = sequenceOf(root, "people");
@@ -609,7 +656,8 @@ Scenario parseScenario(const YAML::Node& document, const std::string& source) {
   parseAgents(root, scenario, obstaclesOf(scenario, wall_names));
 
   const YamlFields robot(root.child("robot"), source, "robot");
-  robot.rejectUnknown({"path", "speed", "turn_rate_deg", "loop", "start_delay", "yaw_deg"});
+  robot.rejectUnknown(
+      {"path", "speed", "turn_rate_deg", "loop", "start_delay", "yaw_deg", "footprint"});
   if (root.has("robot")) {
     scenario.robot.path = parsePath(robot, 0.5, 1.0);
     if (!robot.has("turn_rate_deg")) {
@@ -618,6 +666,14 @@ Scenario parseScenario(const YAML::Node& document, const std::string& source) {
   } else {
     scenario.robot.path.waypoints = {Waypoint{}};
   }
+  const std::vector<double> footprint =
+      robot.has("footprint")
+          ? robot.numbers("footprint", 2)
+          : std::vector<double>{scenario.robot.footprint.x(), scenario.robot.footprint.y()};
+  requireInRange(robot, "footprint", footprint[0], 0.0, 5.0);
+  requireInRange(robot, "footprint", footprint[1], 0.0, 5.0);
+  scenario.robot.footprint = Eigen::Vector2d(footprint[0], footprint[1]);
+  checkAgentsClearOfRobot(root, scenario);
   return scenario;
 }
 

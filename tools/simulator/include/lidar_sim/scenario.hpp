@@ -100,6 +100,8 @@ struct AgentSpec {
 
 struct RobotSpec {
   PathSpec path;
+  // The robot's body on the floor (length along its heading, width), centred on the base frame.
+  Eigen::Vector2d footprint{0.7, 0.5};
 };
 
 enum class ScanPatternType { kSpinning, kRosette };
@@ -160,7 +162,8 @@ LidarSpec lidarPreset(const std::string& name);
 
 // Reads and validates a scenario; throws ScenarioError with the file, key and reason. A person's
 // or mover's route that walks through a wall or static object (its footprint swept along the
-// route) is refused, naming the agent and the obstacle.
+// route) is refused, naming the agent and the obstacle, and so is one on which the agent walks
+// into the robot's body at some frame, naming the time.
 Scenario loadScenario(const std::string& path);
 // Same for an already parsed document; `source` names it in error messages.
 Scenario parseScenario(const YAML::Node& root, const std::string& source);
