@@ -95,16 +95,14 @@ class PillarNet(nn.Module):
         """[B, 6 * values, H, W] -> [B, H * W * 6, values]."""
         return head.permute(0, 2, 3, 1).reshape(head.shape[0], -1, values)
 
-    def batch_forward(self, voxels: torch.Tensor, coors: torch.Tensor, batch: int,
-                      ny: int = 0, nx: int = 0) -> Tuple[torch.Tensor, torch.Tensor, torch.Tensor]:
-        """Training entry: pillars of several frames, coors column 0 the frame, on a canvas of
-        ny x nx pillars (the whole grid unless given: training may use crops of it)."""
-        ny, nx = ny or self.ny, nx or self.nx
+    def batch_forward(self, voxels: torch.Tensor, coors: torch.Tensor,
+                      batch: int) -> Tuple[torch.Tensor, torch.Tensor, torch.Tensor]:
+        """Training entry: pillars of several frames, coors column 0 the frame."""
         features = self.pillar_features(voxels)
-        cells = coors[:, 0] * (ny * nx) + coors[:, 2] * nx + coors[:, 3]
-        canvas = torch.zeros(batch * ny * nx, self.channels, dtype=voxels.dtype)
+        cells = coors[:, 0] * (self.ny * self.nx) + coors[:, 2] * self.nx + coors[:, 3]
+        canvas = torch.zeros(batch * self.ny * self.nx, self.channels, dtype=voxels.dtype)
         canvas = canvas.index_put((cells,), features)
-        canvas = canvas.view(batch, ny, nx, self.channels).permute(0, 3, 1, 2)
+        canvas = canvas.view(batch, self.ny, self.nx, self.channels).permute(0, 3, 1, 2)
         cls, box, direction = self.heads(canvas.contiguous())
         return (self.per_anchor(cls, self.num_classes), self.per_anchor(box, 7),
                 self.per_anchor(direction, 2))

@@ -141,68 +141,6 @@ class BoxCodingTest(unittest.TestCase):
         self.assertTrue((weight.reshape(-1, ANCHORS_PER_CELL, 3)[far] == 1).all())
         self.assertTrue((label.reshape(-1, ANCHORS_PER_CELL, 3)[far] == 0).all())
 
-    def test_a_training_window_keeps_the_grid_and_leaves_cut_objects_out(self):
-        settings = load_settings()
-        settings["augment"].update(rotation=0.0, flip=0.0, scale=[1.0, 1.0], dropout=[0.0, 0.0],
-                                   range_noise=[0.0, 0.0])
-        settings["data"]["node_input_share"] = 0.0
-        settings["train"]["crop"].update(pillars=64, align=4)
-        grid = settings["grid"]
-        rng = np.random.default_rng(4)
-        # People on a 2.5 m lattice, 200 points each on a cylinder of 0.2 m radius.
-        centres = [(x, y) for x in np.arange(-8.75, 9.0, 2.5) for y in np.arange(-8.75, 9.0, 2.5)]
-        boxes, points, ids = [], [], []
-        for k, (x, y) in enumerate(centres):
-            angle = rng.uniform(0, 2 * math.pi, 200)
-            points.append(np.stack([x + 0.2 * np.cos(angle), y + 0.2 * np.sin(angle),
-                                    rng.uniform(0.05, 1.7, 200)], axis=1))
-            ids.append(np.full(200, k + 1, np.uint16))
-            boxes.append([0, x, y, 0.0, 0.4, 0.52, 1.75, 0.0])
-        boxes = np.array(boxes)
-        frame = {"points": np.concatenate(points).astype(np.float32),
-                 "id": np.concatenate(ids), "label": np.full(200 * len(centres), 3, np.uint8),
-                 "sensor": np.zeros(3, np.float32), "boxes": boxes,
-                 "box_ids": np.arange(1, len(centres) + 1)}
-        lo, size = np.asarray(grid["min_range"][:2]), np.asarray(grid["voxel_size"][:2])
-        whole_people, cut_people = 0, 0
-        for _ in range(12):
-            voxels, coors, count, targets, window = train_detector.prepare(
-                frame, settings, grid_from_settings(settings), rng)
-            self.assertEqual(train_detector.canvas_shape(window), (64, 64))
-            self.assertEqual(list(window["feature_size"]), [32, 32])
-            # The window starts on a multiple of 4 pillars of the whole grid, and its pillars'
-            # offsets from their centres are the whole grid's.
-            first = (np.asarray(window["min_range"][:2]) - lo) / size
-            np.testing.assert_allclose(first, np.round(first / 4) * 4, atol=1e-6)
-            stored = voxels[:count, 0]
-            centre = (np.floor((stored[:, 0:2] - lo) / size) + 0.5) * size + lo
-            np.testing.assert_allclose(stored[:, 7:9], stored[:, 0:2] - centre, atol=1e-4)
-            anchors = train_detector.AnchorGrid(
-                window["min_range"], window["max_range"], window["feature_size"],
-                settings["anchors"], settings["anchor_bottom_heights"], settings["dir_offset"])
-            label, weight, regression, direction, positive = targets
-            numbers = np.nonzero(positive)[0]
-            logits = np.where(direction[numbers, None] == 1, [[0.0, 1.0]], [[1.0, 0.0]])
-            decoded = anchors.decode(regression[numbers], logits, numbers)
-            owners = {int(np.argmin(np.hypot(boxes[:, 1] - b[0], boxes[:, 2] - b[1])))
-                      for b in decoded}
-            w_lo, w_hi = np.asarray(window["min_range"][:2]), np.asarray(window["max_range"][:2])
-            for k, box in enumerate(boxes):
-                xy = box[1:3]
-                if np.all(xy - 0.7 > w_lo) and np.all(xy + 0.7 < w_hi):
-                    self.assertIn(k, owners)  # held whole: learnt
-                    whole_people += 1
-                elif (np.all(xy > w_lo) and np.all(xy < w_hi) and
-                      (np.any(xy - 0.5 < w_lo) or np.any(xy + 0.5 > w_hi))):
-                    self.assertNotIn(k, owners)  # cut by the edge: neither object nor ...
-                    cell = (np.abs(anchors.row_y - xy[1]).argmin() * anchors.cols +
-                            np.abs(anchors.col_x - xy[0]).argmin())
-                    self.assertTrue((weight.reshape(-1, ANCHORS_PER_CELL, 3)[cell, :, 0] ==
-                                     0).all())  # ... background
-                    cut_people += 1
-        self.assertGreater(whole_people, 0)
-        self.assertGreater(cut_people, 0)
-
 
 class PillarTest(unittest.TestCase):
     def setUp(self):

@@ -479,64 +479,14 @@ def make_targets(boxes: np.ndarray, counts: np.ndarray, anchors: AnchorGrid,
             positive)
 
 
-def crop_grid(boxes: np.ndarray, settings: Dict, rng: np.random.Generator) -> Dict:
-    """A square window of the grid to train on, aligned to the backbone's coarsest stride so that
-    its pillars and map cells are those of the whole grid. Most windows are placed around a
-    random object. A window half the grid's side costs the network a quarter of a whole frame,
-    so training sees more than twice as many objects in its hour."""
-    grid = settings["grid"]
-    crop = settings["train"]["crop"]
-    lo = np.asarray(grid["min_range"], np.float64)
-    size = np.asarray(grid["voxel_size"], np.float64)
-    rows, columns = canvas_shape(grid)
-    side, align = int(crop["pillars"]), int(crop["align"])
-    if len(boxes) and rng.random() < crop["object_share"]:
-        centre = boxes[rng.integers(len(boxes)), 1:3] + rng.uniform(-1, 1, 2) * crop["jitter"]
-        first = np.floor((centre - lo[:2]) / size[:2] - side / 2)
-    else:
-        first = rng.uniform(0, 1, 2) * [columns - side, rows - side]
-    first = np.clip(np.round(first / align) * align, 0, [columns - side, rows - side])
-    stride = columns // int(grid["feature_size"][1])  # pillars per map cell
-    window = dict(grid)
-    window["feature_size"] = [side // stride, side // stride]
-    window["min_range"] = [float(lo[0] + first[0] * size[0]), float(lo[1] + first[1] * size[1]),
-                           float(lo[2])]
-    window["max_range"] = [float(lo[0] + (first[0] + side) * size[0]),
-                           float(lo[1] + (first[1] + side) * size[1]),
-                           float(grid["max_range"][2])]
-    return window
-
-
 def prepare(frame: Dict, settings: Dict, anchors: AnchorGrid, rng: np.random.Generator):
-    """Pillars and targets of one augmented frame, or of a window of it when training crops;
-    returns voxels, coors, count, targets and the grid they were made on."""
     grid = settings["grid"]
     points, ids, boxes = augment(frame, settings, rng)
     points, ids = points[:grid["max_points"]], ids[:grid["max_points"]]
-    crop = settings["train"].get("crop", {})
-    if int(crop.get("pillars", 0)) > 0:
-        grid = crop_grid(boxes, settings, rng)
-        anchors = AnchorGrid(grid["min_range"], grid["max_range"], grid["feature_size"],
-                             settings["anchors"], settings["anchor_bottom_heights"],
-                             settings["dir_offset"])
     voxels, coors, count, _ = voxelize(points, grid)
     counts = box_points(boxes, frame["box_ids"], ids, points, grid)
-    if grid is not settings["grid"] and len(boxes):
-        # An object the window's edge cuts is neither object nor background: its box would
-        # be learnt from part of it.
-        reach = 0.5 * np.hypot(boxes[:, 4], boxes[:, 5]) + settings["targets"]["ignore_margin"]
-        lo, hi = np.asarray(grid["min_range"][:2]), np.asarray(grid["max_range"][:2])
-        cut = np.any((boxes[:, 1:3] - reach[:, None] < lo) |
-                     (boxes[:, 1:3] + reach[:, None] > hi), axis=1)
-        counts = np.where(cut, 0, counts)
     targets = make_targets(boxes, counts, anchors, settings)
-    return voxels, coors, count, targets, grid
-
-
-def canvas_shape(grid: Dict) -> Tuple[int, int]:
-    """Rows (y) and columns (x) of a grid's pillars."""
-    return (int(round((grid["max_range"][1] - grid["min_range"][1]) / grid["voxel_size"][1])),
-            int(round((grid["max_range"][0] - grid["min_range"][0]) / grid["voxel_size"][0])))
+    return voxels, coors, count, targets
 
 
 # ---------------------------------------------------------------------------------------------
@@ -559,8 +509,7 @@ def batch_loss(model: PillarNet, items, settings: Dict) -> Tuple[torch.Tensor, D
         c[:, 0] = b
         coors.append(c)
     coors_t = torch.from_numpy(np.concatenate(coors)).long()
-    rows, columns = canvas_shape(items[0][4])
-    cls, box, direction = model.batch_forward(voxels, coors_t, len(items), rows, columns)
+    cls, box, direction = model.batch_forward(voxels, coors_t, len(items))
     label = torch.from_numpy(np.stack([it[3][0] for it in items]))
     weight = torch.from_numpy(np.stack([it[3][1] for it in items]))
     target = torch.from_numpy(np.stack([it[3][2] for it in items]))
