@@ -517,8 +517,12 @@ void checkAgentsClearOfRobot(const YamlFields& root, const Scenario& scenario) {
     const Eigen::Vector2d size =
         (agentFootprint(agent) - Eigen::Vector2d::Constant(2.0 * kGrazing)).cwiseMax(0.0);
     // Apart, the two cannot meet sooner than their gap allows at both their speeds: skip ahead.
+    // Close, the answer changes only once one of them has moved or turned.
     const double reach = 0.5 * (size.norm() + scenario.robot.footprint.norm());
     const double closing = agent.path.speed + scenario.robot.path.speed;
+    PathState body_checked;
+    PathState walker_checked;
+    bool checked = false;
     for (int k = 0; k <= steps;) {
       const double time = step * k;
       const PathState body = robot.at(time);
@@ -528,6 +532,17 @@ void checkAgentsClearOfRobot(const YamlFields& root, const Scenario& scenario) {
         k += std::max(1, static_cast<int>(std::min(gap / closing / step, 1.0e9)));
         continue;
       }
+      // Within a millimetre and a milliradian of the last check, nothing can have changed.
+      if (checked && (body.position - body_checked.position).norm() < 1e-3 &&
+          std::abs(body.yaw - body_checked.yaw) < 1e-3 &&
+          (walker.position - walker_checked.position).norm() < 1e-3 &&
+          std::abs(walker.yaw - walker_checked.yaw) < 1e-3) {
+        ++k;
+        continue;
+      }
+      body_checked = body;
+      walker_checked = walker;
+      checked = true;
       if (footprintsMeet(rectangle(walker.position, size.x(), size.y(), walker.yaw),
                          rectangle(body.position, scenario.robot.footprint.x(),
                                    scenario.robot.footprint.y(), body.yaw))) {
