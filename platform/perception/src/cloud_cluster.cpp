@@ -81,6 +81,18 @@ std::uint16_t reachableSubCells(std::uint16_t mask, bool x_at_edge, int y_side) 
   return static_cast<std::uint16_t>(m & 0xFFFFU);
 }
 
+// Calls `visit(x, y)` with the centre of each occupied quarter cell of a cell, in quarter cells.
+template <typename Visit>
+void forEachQuarterCell(std::int64_t column, std::int64_t row, std::uint16_t mask, Visit visit) {
+  const std::int64_t x = column * kSubCells;
+  const std::int64_t y = row * kSubCells;
+  for (unsigned bits = mask; bits != 0; bits &= bits - 1) {
+    const int sub_cell = __builtin_ctz(bits);
+    visit(static_cast<double>(x + sub_cell % kSubCells) + 0.5,
+          static_cast<double>(y + sub_cell / kSubCells) + 0.5);
+  }
+}
+
 }  // namespace
 
 CloudCluster::CloudCluster(const CloudClusterPara& para) : para_(para) {
@@ -192,19 +204,14 @@ void CloudCluster::measurePartMoments(int cell_count) {
     if (!shape.needs_moments) {
       continue;
     }
-    const std::int64_t x = cell_column_[c] * kSubCells;
-    const std::int64_t y = cell_row_[c] * kSubCells;
-    for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
-      const int sub_cell = __builtin_ctz(bits);
-      const double cx = static_cast<double>(x + sub_cell % kSubCells) + 0.5;
-      const double cy = static_cast<double>(y + sub_cell / kSubCells) + 0.5;
+    forEachQuarterCell(cell_column_[c], cell_row_[c], cell_mask_[c], [&](double cx, double cy) {
       shape.count += 1.0;
       shape.sum_x += cx;
       shape.sum_y += cy;
       shape.sum_xx += cx * cx;
       shape.sum_xy += cx * cy;
       shape.sum_yy += cy * cy;
-    }
+    });
   }
 }
 
@@ -364,17 +371,12 @@ void CloudCluster::bridgeShadows(int cell_count, double step, double origin_x, d
       continue;
     }
     ShadowLine& line = shadow_lines_[static_cast<std::size_t>(index)];
-    const std::int64_t x = cell_column_[c] * kSubCells;
-    const std::int64_t y = cell_row_[c] * kSubCells;
-    for (unsigned bits = cell_mask_[c]; bits != 0; bits &= bits - 1) {
-      const int sub_cell = __builtin_ctz(bits);
-      const double t = (static_cast<double>(x + sub_cell % kSubCells) + 0.5 - line.axis.mean_x) *
-                           line.axis.dir_x +
-                       (static_cast<double>(y + sub_cell / kSubCells) + 0.5 - line.axis.mean_y) *
-                           line.axis.dir_y;
+    forEachQuarterCell(cell_column_[c], cell_row_[c], cell_mask_[c], [&](double cx, double cy) {
+      const double t =
+          (cx - line.axis.mean_x) * line.axis.dir_x + (cy - line.axis.mean_y) * line.axis.dir_y;
       line.low = std::min(line.low, t);
       line.high = std::max(line.high, t);
-    }
+    });
   }
   // From each end of each line, the first cluster met along the line beyond it; all are judged
   // before any is joined, so the result does not depend on their order.

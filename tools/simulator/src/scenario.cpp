@@ -546,10 +546,10 @@ void checkAgentsClearOfRobot(const YamlFields& root, const Scenario& scenario) {
       if (footprintsMeet(rectangle(walker.position, size.x(), size.y(), walker.yaw),
                          rectangle(body.position, scenario.robot.footprint.x(),
                                    scenario.robot.footprint.y(), body.yaw))) {
-        const bool person = a < people;
-        const YamlFields fields(
-            sequenceOf(root, person ? "people" : "movers")[person ? a : a - people], root.source(),
-            indexed(person ? "people" : "movers", person ? a : a - people));
+        // Agents are people first, then movers, each in file order.
+        const std::string list = a < people ? "people" : "movers";
+        const std::size_t index = a < people ? a : a - people;
+        const YamlFields fields(sequenceOf(root, list)[index], root.source(), indexed(list, index));
         fields.fail("path",
                     fmt::format("the {} walks into the robot at {:.2f} s (frame {}), at {}; "
                                 "route it around the robot's path",
