@@ -1,6 +1,7 @@
 // The lidar obstacle detection node.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -33,6 +34,7 @@
 #include <norvel/perception/remove_ground_line_fit.hpp>
 
 #include "blocking_queue.hpp"
+#include "camera_lanes.hpp"
 #include "detector_io.hpp"
 #include "point_dump.hpp"
 #include "publisher_skip_frame.hpp"
@@ -132,6 +134,7 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   void consumeParameterUpdate();
   void publishCameraInfo(const rclcpp::Time& stamp);
   PointCloudPtr roiFilter(const PointCloudPtr& base_cloud) const;
+  size_t cameraCount() const { return static_cast<size_t>(std::max(virtual_cameras_num_, 0)); }
   CloudList splitIntoVirtualCameras(const PointCloud& roi_cloud) const;
   void updateCameraFrame(const CloudList& split_clouds);
   void coneRemove(const CloudList& split_clouds, CloudList& cone_filtered_clouds);
@@ -245,6 +248,11 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   std::vector<std::shared_ptr<norvel::perception::DynamicCloudDetector>> dynamic_cloud_detectors_;
   std::shared_ptr<norvel::perception::CloudCluster> cloud_cluster_;
   std::shared_ptr<norvel::perception::RemoveGroundLineFit> ground_remover_;
+  // The per-camera stages run on camera_lanes_; the remover and the clusterer keep scratch state,
+  // so each lane has its own (lane 0, the pipeline's thread, uses the two above).
+  std::shared_ptr<CameraLanes> camera_lanes_;
+  std::vector<std::shared_ptr<norvel::perception::RemoveGroundLineFit>> lane_ground_removers_;
+  std::vector<std::shared_ptr<norvel::perception::CloudCluster>> lane_cloud_clusters_;
 
   Eigen::Matrix4f T_lidar2base_{Eigen::Matrix4f::Identity()};
   Eigen::Matrix4f T_base2map_{Eigen::Matrix4f::Identity()};

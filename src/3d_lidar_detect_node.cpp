@@ -626,6 +626,17 @@ void LidarDetectNode::createPerceptionObjects() {
   ground_remover_ =
       std::make_shared<norvel::perception::RemoveGroundLineFit>(remove_ground_params_);
   cloud_cluster_ = std::make_shared<norvel::perception::CloudCluster>(cluster_para_);
+  camera_lanes_ = std::make_shared<CameraLanes>(
+      CameraLanes::helpersFor(static_cast<size_t>(std::max(virtual_cameras_num_, 0))));
+  lane_ground_removers_ = {ground_remover_};
+  lane_cloud_clusters_ = {cloud_cluster_};
+  for (size_t lane = 1; lane < camera_lanes_->lanes(); ++lane) {
+    lane_ground_removers_.push_back(
+        std::make_shared<norvel::perception::RemoveGroundLineFit>(remove_ground_params_));
+    lane_cloud_clusters_.push_back(
+        std::make_shared<norvel::perception::CloudCluster>(cluster_para_));
+  }
+  LOG_INFO("per-camera stages run on {} threads", camera_lanes_->lanes());
   dynamic_cloud_detector_yaml_ =
       ament_index_cpp::get_package_share_directory("corvanta_3d_lidar_detect") +
       "/config/default_params/dynamic_cloud_detector.yaml";
@@ -737,7 +748,9 @@ void LidarDetectNode::consumeParameterUpdate() {
   // The remover keeps its own copy; hand it the new values so that they take effect. Values it
   // rejects leave it on the previous ones.
   try {
-    ground_remover_->setParams(frame_ground_params_);
+    for (const auto& remover : lane_ground_removers_) {
+      remover->setParams(frame_ground_params_);
+    }
   } catch (const std::exception& error) {
     LOG_ERROR("ground removal keeps its previous parameters: {}", error.what());
   }
@@ -853,71 +866,74 @@ LidarDetectNode::CloudList LidarDetectNode::splitIntoVirtualCameras(
   for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
     split_clouds.push_back(std::make_shared<PointCloud>());
   }
-  for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
-    const auto i = static_cast<size_t>(n);
+  camera_lanes_->run(split_clouds.size(), [&](size_t i, size_t /*lane*/) {
     PointCloud& camera_cloud = *split_clouds[i];
     camera_cloud.reserve(roi_cloud.size());
     appendPointsInCamera(roi_cloud, Tbase2virtual_cams_.at(i), virtual_cameras_param_.at(i),
                          camera_cloud);
     camera_cloud.width = static_cast<uint32_t>(camera_cloud.size());
     camera_cloud.height = 1;
-  }
+  });
   return split_clouds;
 }
 
 void LidarDetectNode::updateCameraFrame(const CloudList& split_clouds) {
   const auto start = Clock::now();
-  for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
+  camera_lanes_->run(cameraCount(), [&](size_t i, size_t /*lane*/) {
+    const int n = static_cast<int>(i);
     std::shared_ptr<CameraFrame> frame = CameraFrameInstance::get(n);
     if (frame == nullptr && CameraFrameInstance::load(n, T_lidar2base_)) {
       frame = CameraFrameInstance::get(n);
     }
-    if (frame == nullptr) {
-      continue;
+    if (frame != nullptr) {
+      frame->calculate(*split_clouds.at(i));
     }
-    frame->calculate(*split_clouds.at(static_cast<size_t>(n)));
-  }
+  });
   LOG_INFO("calculate base cloud shape time: {} ms.", elapsedMs(start));
 }
 
 void LidarDetectNode::coneRemove(const CloudList& split_clouds, CloudList& cone_filtered_clouds) {
   const auto start = Clock::now();
-  for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
-    const auto i = static_cast<size_t>(n);
+  cone_filtered_clouds.resize(cone_filtered_clouds.size() + cameraCount());
+  const size_t first = cone_filtered_clouds.size() - cameraCount();
+  camera_lanes_->run(cameraCount(), [&](size_t i, size_t /*lane*/) {
     const VirtualCameraConfig& config = *virtual_camera_configs_.at(i);
     const PointCloudPtr& input = split_clouds.at(i);
     if (!config.enable_cone_remove) {
-      cone_filtered_clouds.push_back(input);
-      continue;
+      cone_filtered_clouds[first + i] = input;
+      return;
     }
     auto output = std::make_shared<PointCloud>();
     output->reserve(input->size());
     appendPointsOutsideUpCone(*input, T_lidar2base_, config.cone_theta_threshold, *output);
     output->width = static_cast<uint32_t>(output->size());
     output->height = 1;
-    cone_filtered_clouds.push_back(output);
-  }
+    cone_filtered_clouds[first + i] = output;
+  });
   LOG_INFO("remove cone time: {} ms.", elapsedMs(start));
 }
 
 void LidarDetectNode::doGroundRemove(const CloudList& cone_filtered_clouds,
                                      CloudList& obstacle_clouds) {
   const auto start = Clock::now();
-  for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
-    const auto i = static_cast<size_t>(n);
+  const size_t cameras = cameraCount();
+  CloudList obstacles(cameras);
+  CloudList grounds(cameras);
+  camera_lanes_->run(cameras, [&](size_t i, size_t lane) {
     const PointCloudPtr& input = cone_filtered_clouds.at(i);
-    auto obstacles = std::make_shared<PointCloud>();
-    auto ground = std::make_shared<PointCloud>();
-    PointCloudPtr obstacle_entry = obstacles;
+    grounds[i] = std::make_shared<PointCloud>();
     if (virtual_camera_configs_.at(i)->enable_ground_remove) {
-      ground_remover_->removeGround(input, obstacles, ground);
+      obstacles[i] = std::make_shared<PointCloud>();
+      lane_ground_removers_.at(lane)->removeGround(input, obstacles[i], grounds[i]);
     } else {
-      obstacle_entry = input;
+      obstacles[i] = input;
     }
-    obstacle_clouds.push_back(obstacle_entry);
+  });
+  for (size_t i = 0; i < cameras; ++i) {
+    obstacle_clouds.push_back(obstacles[i]);
     if (debug_) {
-      publishCloud(*ground, current_stamp_, ground_cloud_pubs_.at(i), base_frame_id_);
-      publishCloud(*obstacle_entry, current_stamp_, elevated_cloud_pubs_.at(i), base_frame_id_);
+      publishCloud(*grounds[i], current_stamp_, ground_cloud_pubs_.at(i), base_frame_id_);
+      publishCloud(*obstacles[i], current_stamp_, elevated_cloud_pubs_.at(i), base_frame_id_);
     }
   }
   LOG_INFO("remove ground time: {} ms.", elapsedMs(start));
@@ -926,14 +942,16 @@ void LidarDetectNode::doGroundRemove(const CloudList& cone_filtered_clouds,
 void LidarDetectNode::doCluster(const CloudList& obstacle_clouds,
                                 std::vector<CloudList>& cluster_lists) {
   const auto start = Clock::now();
-  for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
-    const auto i = static_cast<size_t>(n);
-    CloudList clusters;
-    int count = 0;
-    const PointCloudPtr& input = obstacle_clouds.at(i);
-    cloud_cluster_->obstacleCluster(input, count, clusters);
-    LOG_INFO("cam{} obstacleCluster: numCluster = {}, point_num = {}", n, count, input->size());
-    cluster_lists.push_back(std::move(clusters));
+  const size_t cameras = cameraCount();
+  std::vector<CloudList> clusters(cameras);
+  std::vector<int> counts(cameras, 0);
+  camera_lanes_->run(cameras, [&](size_t i, size_t lane) {
+    lane_cloud_clusters_.at(lane)->obstacleCluster(obstacle_clouds.at(i), counts[i], clusters[i]);
+  });
+  for (size_t i = 0; i < cameras; ++i) {
+    LOG_INFO("cam{} obstacleCluster: numCluster = {}, point_num = {}", i, counts[i],
+             obstacle_clouds.at(i)->size());
+    cluster_lists.push_back(std::move(clusters[i]));
   }
   LOG_INFO("cluster time: {}ms.", elapsedMs(start));
 }
@@ -953,27 +971,25 @@ void LidarDetectNode::doDynamicStaticSplit(const CloudList& obstacle_clouds,
   timer = Clock::now();
   if (!pose_found) {
     LOG_ERROR("getTransformMatrix: {} -> {} is failed!", base_frame_id_, map_frame_id_);
-  } else {
-    for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
-      const auto i = static_cast<size_t>(n);
-      dynamic_cloud_detectors_.at(i)->Update(obstacle_clouds.at(i), T_base2map_, false);
-    }
   }
-  for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
-    const auto i = static_cast<size_t>(n);
-    const CloudList& clusters = cluster_lists.at(i);
-    CloudList dynamic_list;
-    CloudList static_list;
-    for (const PointCloudPtr& cluster : clusters) {
+  // Each camera's detector is touched by the one job of its camera only.
+  const size_t cameras = cameraCount();
+  const size_t first = dynamic_lists.size();
+  dynamic_lists.resize(first + cameras);
+  static_lists.resize(first + cameras);
+  camera_lanes_->run(cameras, [&](size_t i, size_t /*lane*/) {
+    norvel::perception::DynamicCloudDetector& detector = *dynamic_cloud_detectors_.at(i);
+    if (pose_found) {
+      detector.Update(obstacle_clouds.at(i), T_base2map_, false);
+    }
+    for (const PointCloudPtr& cluster : cluster_lists.at(i)) {
       auto dynamic_part = std::make_shared<PointCloud>();
       auto static_part = std::make_shared<PointCloud>();
-      dynamic_cloud_detectors_.at(i)->DivideCloud(*cluster, *dynamic_part, *static_part);
+      detector.DivideCloud(*cluster, *dynamic_part, *static_part);
       sortClusterByDynamicShare(cluster, dynamic_part, static_part, dynamic_ratio_, static_ratio_,
-                                dynamic_list, static_list);
+                                dynamic_lists[first + i], static_lists[first + i]);
     }
-    dynamic_lists.push_back(std::move(dynamic_list));
-    static_lists.push_back(std::move(static_list));
-  }
+  });
   LOG_INFO("dynamic static split time: {}ms.", elapsedMs(timer));
 }
 

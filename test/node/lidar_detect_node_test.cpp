@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -493,6 +494,59 @@ TEST(LidarDetectNodePipeline, ZeroCamerasStillTimeEveryStage) {
   // With debug on but no camera there is no base-cloud publisher: that step is skipped.
   EXPECT_FALSE(log.containsPrefix("pub base cloud time"));
   EXPECT_TRUE(log.containsPrefix("pub virtual cameras frustum cloud time: "));
+}
+
+TEST(LidarDetectNodePipeline, FourCamerasSideBySideEachPublishTheirOwnObstacles) {
+  // Camera n looks from 90 n to 90 n + 90 degrees and has n + 1 small objects in its quadrant, so
+  // a cloud, a cluster list or a detector handed to the wrong camera shows in the counts. The
+  // cameras' stages run on several threads where the machine has the cores.
+  std::vector<std::string> arguments{"-p", "debug:=false", "-p", "virtual_cameras_num:=4"};
+  for (int n = 0; n < 4; ++n) {
+    const std::string key = "vir_cam_" + std::to_string(n) + ".";
+    arguments.insert(arguments.end(),
+                     {"-p", key + "horizontal_start_pos:=" + std::to_string(90.0 * n), "-p",
+                      key + "horizontal_end_pos:=" + std::to_string(90.0 * n + 90.0), "-p",
+                      key + "lidar_semantic_static_obstacles_topic:=/livox/virtual_camera" +
+                          std::to_string(n) + "_semantic_static_obstacles"});
+  }
+  NodeHarness harness(arguments);
+  ASSERT_TRUE(harness.node().configured());
+  std::vector<std::unique_ptr<Recorder<SemanticPointCloud>>> topics;
+  for (int n = 0; n < 4; ++n) {
+    topics.push_back(std::make_unique<Recorder<SemanticPointCloud>>(
+        harness.helper(),
+        "/livox/virtual_camera" + std::to_string(n) + "_semantic_static_obstacles",
+        rclcpp::QoS(10)));
+  }
+  pcl::PointCloud<pcl::PointXYZ> objects;
+  for (int n = 0; n < 4; ++n) {
+    const float middle = static_cast<float>(M_PI) * (0.25f + 0.5f * static_cast<float>(n));
+    for (int k = 0; k <= n; ++k) {
+      // 0.25 rad apart at 2.2 m: about 0.55 m between neighbours, well inside the quadrant.
+      const float azimuth = middle + 0.25f * (static_cast<float>(k) - 0.5f * static_cast<float>(n));
+      for (int j = 0; j < 12; ++j) {
+        objects.push_back({2.2f * std::cos(azimuth) + 0.03f * static_cast<float>(j % 3),
+                           2.2f * std::sin(azimuth) + 0.03f * static_cast<float>(j / 3 % 2),
+                           0.2f + 0.05f * static_cast<float>(j / 6)});
+      }
+    }
+  }
+  auto publisher = harness.helper().create_publisher<PointCloud2>("/cloud_registered_body", 1);
+  for (int frame = 0; frame < 3; ++frame) {
+    publisher->publish(scanOf(objects));
+    for (int n = 0; n < 4; ++n) {
+      ASSERT_TRUE(topics[static_cast<size_t>(n)]->waitFor(static_cast<size_t>(frame) + 1))
+          << "camera " << n << ", frame " << frame;
+    }
+  }
+  for (int n = 0; n < 4; ++n) {
+    for (const SemanticPointCloud& message : topics[static_cast<size_t>(n)]->messages()) {
+      ASSERT_EQ(message.obstacles.size(), static_cast<size_t>(n) + 1) << "camera " << n;
+      for (const auto& obstacle : message.obstacles) {
+        EXPECT_EQ(obstacle.cloud.width, 12u) << "camera " << n;
+      }
+    }
+  }
 }
 
 TEST(LidarDetectNodePipeline, ClusterColoursWrapAfterTwentyAndPointsKeepTheirCoordinates) {

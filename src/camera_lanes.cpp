@@ -1,0 +1,115 @@
+#include "camera_lanes.hpp"
+
+#include <algorithm>
+
+namespace lidar_perception {
+
+CameraLanes::CameraLanes(std::size_t helpers) {
+  workers_.reserve(helpers);
+  for (std::size_t lane = 1; lane <= helpers; ++lane) {
+    workers_.emplace_back([this, lane] { workerLoop(lane); });
+  }
+}
+
+CameraLanes::~CameraLanes() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  work_ready_.notify_all();
+  for (std::thread& worker : workers_) {
+    worker.join();
+  }
+}
+
+std::size_t CameraLanes::helpersFor(std::size_t cameras) {
+  // hardware_concurrency may report 0 when it cannot tell: then no helper.
+  const std::size_t cores = std::max<std::size_t>(1, std::thread::hardware_concurrency());
+  return std::min(cores, std::max<std::size_t>(cameras, 1)) - 1;
+}
+
+void CameraLanes::run(std::size_t cameras, const Job& job) {
+  if (cameras == 0) {
+    return;
+  }
+  if (workers_.empty() || cameras == 1) {
+    // Nothing to share: no hand-over, no locking.
+    std::exception_ptr failure;
+    for (std::size_t camera = 0; camera < cameras; ++camera) {
+      try {
+        job(camera, 0);
+      } catch (...) {
+        if (!failure) {
+          failure = std::current_exception();
+        }
+      }
+    }
+    if (failure) {
+      std::rethrow_exception(failure);
+    }
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job_ = &job;
+    cameras_ = cameras;
+    next_camera_ = 0;
+    finished_ = 0;
+    failure_ = nullptr;
+    ++generation_;
+  }
+  work_ready_.notify_all();
+  drain(0);
+  std::exception_ptr failure;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    work_done_.wait(lock, [this] { return finished_ == cameras_; });
+    // No worker touches the job once every index is finished; clearing it keeps a late waker
+    // from finding a stale one.
+    job_ = nullptr;
+    failure = failure_;
+    failure_ = nullptr;
+  }
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+}
+
+void CameraLanes::drain(std::size_t lane) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (job_ != nullptr && next_camera_ < cameras_) {
+    const std::size_t camera = next_camera_++;
+    const Job& job = *job_;
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+      job(camera, lane);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    if (failure && !failure_) {
+      failure_ = failure;
+    }
+    if (++finished_ == cameras_) {
+      work_done_.notify_one();
+    }
+  }
+}
+
+void CameraLanes::workerLoop(std::size_t lane) {
+  std::uint64_t seen = 0;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work_ready_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+      if (stopping_) {
+        return;
+      }
+      seen = generation_;
+    }
+    drain(lane);
+  }
+}
+
+}  // namespace lidar_perception
