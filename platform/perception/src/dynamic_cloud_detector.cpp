@@ -665,9 +665,13 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
       continue;
     }
     // 21 bits per axis after an offset keeps every key non-zero; 0 marks a free slot.
+    // floor by truncation and a correction: exact in this range, and free of a library call
+    // per axis and point.
     auto axis = [&](float v) {
-      return static_cast<std::uint64_t>(static_cast<std::int64_t>(std::floor(v * inverse_voxel)) +
-                                        kVoxelOffset);
+      const float scaled = v * inverse_voxel;
+      std::int64_t cell = static_cast<std::int64_t>(scaled);
+      cell -= static_cast<float>(cell) > scaled ? 1 : 0;
+      return static_cast<std::uint64_t>(cell + kVoxelOffset);
     };
     const std::uint64_t key = (axis(p.x) << 42) | (axis(p.y) << 21) | axis(p.z);
     // Fibonacci hashing: the product's top bits depend on every bit of the key (its low bits
