@@ -34,11 +34,11 @@
 #include <norvel/perception/remove_ground_line_fit.hpp>
 
 #include "blocking_queue.hpp"
-#include "camera_lanes.hpp"
 #include "detector_io.hpp"
 #include "point_dump.hpp"
 #include "publisher_skip_frame.hpp"
 #include "shutdown_deferral.hpp"
+#include "stage_lanes.hpp"
 #include "trelvon.hpp"
 #include "virtual_camera.hpp"
 
@@ -248,9 +248,9 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   std::vector<std::shared_ptr<norvel::perception::DynamicCloudDetector>> dynamic_cloud_detectors_;
   std::shared_ptr<norvel::perception::CloudCluster> cloud_cluster_;
   std::shared_ptr<norvel::perception::RemoveGroundLineFit> ground_remover_;
-  // The per-camera stages run on camera_lanes_; the remover and the clusterer keep scratch state,
+  // The per-camera stages run on stage_lanes_; the remover and the clusterer keep scratch state,
   // so each lane has its own (lane 0, the pipeline's thread, uses the two above).
-  std::shared_ptr<CameraLanes> camera_lanes_;
+  std::shared_ptr<StageLanes> stage_lanes_;
   std::vector<std::shared_ptr<norvel::perception::RemoveGroundLineFit>> lane_ground_removers_;
   std::vector<std::shared_ptr<norvel::perception::CloudCluster>> lane_cloud_clusters_;
 

@@ -626,17 +626,16 @@ void LidarDetectNode::createPerceptionObjects() {
   ground_remover_ =
       std::make_shared<norvel::perception::RemoveGroundLineFit>(remove_ground_params_);
   cloud_cluster_ = std::make_shared<norvel::perception::CloudCluster>(cluster_para_);
-  camera_lanes_ = std::make_shared<CameraLanes>(
-      CameraLanes::helpersFor(static_cast<size_t>(std::max(virtual_cameras_num_, 0))));
+  stage_lanes_ = std::make_shared<StageLanes>(StageLanes::helpersFor(cameraCount()));
   lane_ground_removers_ = {ground_remover_};
   lane_cloud_clusters_ = {cloud_cluster_};
-  for (size_t lane = 1; lane < camera_lanes_->lanes(); ++lane) {
+  for (size_t lane = 1; lane < stage_lanes_->lanes(); ++lane) {
     lane_ground_removers_.push_back(
         std::make_shared<norvel::perception::RemoveGroundLineFit>(remove_ground_params_));
     lane_cloud_clusters_.push_back(
         std::make_shared<norvel::perception::CloudCluster>(cluster_para_));
   }
-  LOG_INFO("per-camera stages run on {} threads", camera_lanes_->lanes());
+  LOG_INFO("per-camera stages run on {} threads", stage_lanes_->lanes());
   dynamic_cloud_detector_yaml_ =
       ament_index_cpp::get_package_share_directory("corvanta_3d_lidar_detect") +
       "/config/default_params/dynamic_cloud_detector.yaml";
@@ -866,7 +865,7 @@ LidarDetectNode::CloudList LidarDetectNode::splitIntoVirtualCameras(
   for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
     split_clouds.push_back(std::make_shared<PointCloud>());
   }
-  camera_lanes_->run(split_clouds.size(), [&](size_t i, size_t /*lane*/) {
+  stage_lanes_->run(split_clouds.size(), [&](size_t i, size_t /*lane*/) {
     PointCloud& camera_cloud = *split_clouds[i];
     camera_cloud.reserve(roi_cloud.size());
     appendPointsInCamera(roi_cloud, Tbase2virtual_cams_.at(i), virtual_cameras_param_.at(i),
@@ -879,7 +878,7 @@ LidarDetectNode::CloudList LidarDetectNode::splitIntoVirtualCameras(
 
 void LidarDetectNode::updateCameraFrame(const CloudList& split_clouds) {
   const auto start = Clock::now();
-  camera_lanes_->run(cameraCount(), [&](size_t i, size_t /*lane*/) {
+  stage_lanes_->run(cameraCount(), [&](size_t i, size_t /*lane*/) {
     const int n = static_cast<int>(i);
     std::shared_ptr<CameraFrame> frame = CameraFrameInstance::get(n);
     if (frame == nullptr && CameraFrameInstance::load(n, T_lidar2base_)) {
@@ -896,7 +895,7 @@ void LidarDetectNode::coneRemove(const CloudList& split_clouds, CloudList& cone_
   const auto start = Clock::now();
   cone_filtered_clouds.resize(cone_filtered_clouds.size() + cameraCount());
   const size_t first = cone_filtered_clouds.size() - cameraCount();
-  camera_lanes_->run(cameraCount(), [&](size_t i, size_t /*lane*/) {
+  stage_lanes_->run(cameraCount(), [&](size_t i, size_t /*lane*/) {
     const VirtualCameraConfig& config = *virtual_camera_configs_.at(i);
     const PointCloudPtr& input = split_clouds.at(i);
     if (!config.enable_cone_remove) {
@@ -919,7 +918,7 @@ void LidarDetectNode::doGroundRemove(const CloudList& cone_filtered_clouds,
   const size_t cameras = cameraCount();
   CloudList obstacles(cameras);
   CloudList grounds(cameras);
-  camera_lanes_->run(cameras, [&](size_t i, size_t lane) {
+  stage_lanes_->run(cameras, [&](size_t i, size_t lane) {
     const PointCloudPtr& input = cone_filtered_clouds.at(i);
     grounds[i] = std::make_shared<PointCloud>();
     if (virtual_camera_configs_.at(i)->enable_ground_remove) {
@@ -945,7 +944,7 @@ void LidarDetectNode::doCluster(const CloudList& obstacle_clouds,
   const size_t cameras = cameraCount();
   std::vector<CloudList> clusters(cameras);
   std::vector<int> counts(cameras, 0);
-  camera_lanes_->run(cameras, [&](size_t i, size_t lane) {
+  stage_lanes_->run(cameras, [&](size_t i, size_t lane) {
     lane_cloud_clusters_.at(lane)->obstacleCluster(obstacle_clouds.at(i), counts[i], clusters[i]);
   });
   for (size_t i = 0; i < cameras; ++i) {
@@ -977,7 +976,7 @@ void LidarDetectNode::doDynamicStaticSplit(const CloudList& obstacle_clouds,
   const size_t first = dynamic_lists.size();
   dynamic_lists.resize(first + cameras);
   static_lists.resize(first + cameras);
-  camera_lanes_->run(cameras, [&](size_t i, size_t /*lane*/) {
+  stage_lanes_->run(cameras, [&](size_t i, size_t /*lane*/) {
     norvel::perception::DynamicCloudDetector& detector = *dynamic_cloud_detectors_.at(i);
     if (pose_found) {
       detector.Update(obstacle_clouds.at(i), T_base2map_, false);

@@ -1,4 +1,4 @@
-// CameraLanes: every camera of a stage runs once, on a lane of its own, with failures passed on.
+// StageLanes: every job of a stage runs once, on a lane of its own, with failures passed on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,21 +10,21 @@
 #include <thread>
 #include <vector>
 
-#include "camera_lanes.hpp"
+#include "stage_lanes.hpp"
 
 namespace lidar_perception {
 namespace {
 
-TEST(CameraLanes, EveryCameraRunsOnceInEveryStageAndNoLaneRunsTwoJobsAtOnce) {
-  CameraLanes lanes(3);
+TEST(StageLanes, EveryJobRunsOnceInEveryStageAndNoLaneRunsTwoJobsAtOnce) {
+  StageLanes lanes(3);
   ASSERT_EQ(lanes.lanes(), 4u);
   std::vector<std::atomic<int>> busy(lanes.lanes());
   for (int stage = 0; stage < 200; ++stage) {
-    const std::size_t cameras = 1 + static_cast<std::size_t>(stage % 7);
-    std::vector<std::atomic<int>> runs(cameras);
+    const std::size_t jobs = 1 + static_cast<std::size_t>(stage % 7);
+    std::vector<std::atomic<int>> runs(jobs);
     std::atomic<bool> lane_shared{false};
     std::atomic<bool> lane_out_of_range{false};
-    lanes.run(cameras, [&](std::size_t camera, std::size_t lane) {
+    lanes.run(jobs, [&](std::size_t index, std::size_t lane) {
       if (lane >= lanes.lanes()) {
         lane_out_of_range = true;
         return;
@@ -32,19 +32,19 @@ TEST(CameraLanes, EveryCameraRunsOnceInEveryStageAndNoLaneRunsTwoJobsAtOnce) {
       if (busy[lane].fetch_add(1) != 0) {
         lane_shared = true;
       }
-      runs[camera].fetch_add(1);
+      runs[index].fetch_add(1);
       busy[lane].fetch_sub(1);
     });
     ASSERT_FALSE(lane_out_of_range) << "stage " << stage;
     ASSERT_FALSE(lane_shared) << "stage " << stage;
-    for (std::size_t camera = 0; camera < cameras; ++camera) {
-      ASSERT_EQ(runs[camera].load(), 1) << "stage " << stage << ", camera " << camera;
+    for (std::size_t index = 0; index < jobs; ++index) {
+      ASSERT_EQ(runs[index].load(), 1) << "stage " << stage << ", job " << index;
     }
   }
 }
 
-TEST(CameraLanes, SlowCamerasRunSideBySideOnTheHelpers) {
-  CameraLanes lanes(1);
+TEST(StageLanes, SlowJobsRunSideBySideOnTheHelpers) {
+  StageLanes lanes(1);
   std::mutex mutex;
   std::set<std::thread::id> threads;
   std::atomic<int> running{0};
@@ -70,21 +70,21 @@ TEST(CameraLanes, SlowCamerasRunSideBySideOnTheHelpers) {
   EXPECT_EQ(threads.count(std::this_thread::get_id()), 1u) << "the caller is lane 0";
 }
 
-TEST(CameraLanes, AFailingCameraLetsTheOthersFinishAndIsRethrown) {
+TEST(StageLanes, AFailingJobLetsTheOthersFinishAndIsRethrown) {
   for (const std::size_t helpers : {0u, 2u}) {
-    CameraLanes lanes(helpers);
+    StageLanes lanes(helpers);
     std::vector<std::atomic<int>> runs(5);
     EXPECT_THROW(lanes.run(5,
-                           [&](std::size_t camera, std::size_t) {
-                             runs[camera].fetch_add(1);
-                             if (camera == 1 || camera == 3) {
-                               throw std::runtime_error("camera failed");
+                           [&](std::size_t index, std::size_t) {
+                             runs[index].fetch_add(1);
+                             if (index == 1 || index == 3) {
+                               throw std::runtime_error("job failed");
                              }
                            }),
                  std::runtime_error)
         << helpers << " helpers";
-    for (std::size_t camera = 0; camera < runs.size(); ++camera) {
-      EXPECT_EQ(runs[camera].load(), 1) << helpers << " helpers, camera " << camera;
+    for (std::size_t index = 0; index < runs.size(); ++index) {
+      EXPECT_EQ(runs[index].load(), 1) << helpers << " helpers, job " << index;
     }
     // The lanes stay usable after a failure.
     std::atomic<int> after{0};
@@ -93,16 +93,16 @@ TEST(CameraLanes, AFailingCameraLetsTheOthersFinishAndIsRethrown) {
   }
 }
 
-TEST(CameraLanes, NoCamerasRunsNothingAndHelpersNeverExceedCoresOrCameras) {
-  CameraLanes lanes(2);
+TEST(StageLanes, NoJobsRunsNothingAndHelpersNeverExceedCoresOrJobs) {
+  StageLanes lanes(2);
   bool ran = false;
   lanes.run(0, [&](std::size_t, std::size_t) { ran = true; });
   EXPECT_FALSE(ran);
-  EXPECT_EQ(CameraLanes::helpersFor(0), 0u);
-  EXPECT_EQ(CameraLanes::helpersFor(1), 0u);
+  EXPECT_EQ(StageLanes::helpersFor(0), 0u);
+  EXPECT_EQ(StageLanes::helpersFor(1), 0u);
   const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  EXPECT_EQ(CameraLanes::helpersFor(64), cores - 1);
-  EXPECT_LE(CameraLanes::helpersFor(4), 3u);
+  EXPECT_EQ(StageLanes::helpersFor(64), cores - 1);
+  EXPECT_LE(StageLanes::helpersFor(4), 3u);
 }
 
 }  // namespace

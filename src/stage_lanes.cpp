@@ -1,17 +1,17 @@
-#include "camera_lanes.hpp"
+#include "stage_lanes.hpp"
 
 #include <algorithm>
 
 namespace lidar_perception {
 
-CameraLanes::CameraLanes(std::size_t helpers) {
+StageLanes::StageLanes(std::size_t helpers) {
   workers_.reserve(helpers);
   for (std::size_t lane = 1; lane <= helpers; ++lane) {
     workers_.emplace_back([this, lane] { workerLoop(lane); });
   }
 }
 
-CameraLanes::~CameraLanes() {
+StageLanes::~StageLanes() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -22,22 +22,22 @@ CameraLanes::~CameraLanes() {
   }
 }
 
-std::size_t CameraLanes::helpersFor(std::size_t cameras) {
+std::size_t StageLanes::helpersFor(std::size_t jobs) {
   // hardware_concurrency may report 0 when it cannot tell: then no helper.
   const std::size_t cores = std::max<std::size_t>(1, std::thread::hardware_concurrency());
-  return std::min(cores, std::max<std::size_t>(cameras, 1)) - 1;
+  return std::min(cores, std::max<std::size_t>(jobs, 1)) - 1;
 }
 
-void CameraLanes::run(std::size_t cameras, const Job& job) {
-  if (cameras == 0) {
+void StageLanes::run(std::size_t jobs, const Job& job) {
+  if (jobs == 0) {
     return;
   }
-  if (workers_.empty() || cameras == 1) {
+  if (workers_.empty() || jobs == 1) {
     // Nothing to share: no hand-over, no locking.
     std::exception_ptr failure;
-    for (std::size_t camera = 0; camera < cameras; ++camera) {
+    for (std::size_t index = 0; index < jobs; ++index) {
       try {
-        job(camera, 0);
+        job(index, 0);
       } catch (...) {
         if (!failure) {
           failure = std::current_exception();
@@ -52,8 +52,8 @@ void CameraLanes::run(std::size_t cameras, const Job& job) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     job_ = &job;
-    cameras_ = cameras;
-    next_camera_ = 0;
+    jobs_ = jobs;
+    next_index_ = 0;
     finished_ = 0;
     failure_ = nullptr;
     ++generation_;
@@ -63,7 +63,7 @@ void CameraLanes::run(std::size_t cameras, const Job& job) {
   std::exception_ptr failure;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    work_done_.wait(lock, [this] { return finished_ == cameras_; });
+    work_done_.wait(lock, [this] { return finished_ == jobs_; });
     // No worker touches the job once every index is finished; clearing it keeps a late waker
     // from finding a stale one.
     job_ = nullptr;
@@ -75,15 +75,15 @@ void CameraLanes::run(std::size_t cameras, const Job& job) {
   }
 }
 
-void CameraLanes::drain(std::size_t lane) {
+void StageLanes::drain(std::size_t lane) {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (job_ != nullptr && next_camera_ < cameras_) {
-    const std::size_t camera = next_camera_++;
+  while (job_ != nullptr && next_index_ < jobs_) {
+    const std::size_t index = next_index_++;
     const Job& job = *job_;
     lock.unlock();
     std::exception_ptr failure;
     try {
-      job(camera, lane);
+      job(index, lane);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -91,13 +91,13 @@ void CameraLanes::drain(std::size_t lane) {
     if (failure && !failure_) {
       failure_ = failure;
     }
-    if (++finished_ == cameras_) {
+    if (++finished_ == jobs_) {
       work_done_.notify_one();
     }
   }
 }
 
-void CameraLanes::workerLoop(std::size_t lane) {
+void StageLanes::workerLoop(std::size_t lane) {
   std::uint64_t seen = 0;
   for (;;) {
     {
