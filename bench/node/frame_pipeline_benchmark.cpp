@@ -1,7 +1,9 @@
 // Time of processOneFrame on simulated scans of 20k, 100k and 300k points, with one default
 // camera (or, with --360, four 90-degree cameras around the robot), debug off and post-fusion
 // off. The per-stage figures are the node's own timing log lines, captured while the logger stays
-// at INFO as in production; the console is left out so that printing does not dominate.
+// at INFO as in production; the console is left out so that printing does not dominate. The
+// per-camera stages run side by side on as many threads as the node starts for them (one per
+// core, at most one per camera), as the header line says.
 //
 // Usage: frame_pipeline_benchmark [frames per size, default 30] [--360]
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pcl/common/io.h>
@@ -22,6 +25,7 @@
 #include "lidar_sim/lidar_simulator.hpp"
 #include "lidar_sim/scenario.hpp"
 #include "logger.hpp"
+#include "stage_lanes.hpp"
 
 #include "bench_program.hpp"
 
@@ -121,6 +125,9 @@ int main(int argc, char** argv) {
   scenario.robot.path.loop = false;
   std::printf("processOneFrame, %s, debug off, post-fusion off, %d frames each\n",
               all_around ? "four 90-degree cameras (360 degrees)" : "one default camera", frames);
+  std::printf("per-camera stages on %zu thread(s) of %u core(s)\n",
+              lidar_perception::StageLanes::helpersFor(all_around ? 4 : 1) + 1,
+              std::thread::hardware_concurrency());
   std::printf("%8s %12s  per-stage medians (ms)\n", "points", "total ms");
   double previous_total = 0.0;
   size_t previous_points = 0;
