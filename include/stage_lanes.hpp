@@ -1,6 +1,7 @@
 // Runs the independent jobs of one pipeline stage on several threads at once.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -25,8 +26,9 @@ namespace lidar_perception {
 // never shared by two jobs at a time. An exception thrown by a job ends nothing early: the other
 // jobs still run, and run() rethrows the first one afterwards.
 //
-// run() is called from one thread at a time (the frame pipeline). The workers sleep on a
-// condition variable between stages; the destructor wakes and joins them.
+// run() is called from one thread at a time (the frame pipeline). Between stages an idle worker
+// watches for the next one for a few tens of microseconds (the stages of a frame follow each
+// other closely), then sleeps on a condition variable; the destructor wakes and joins them.
 class StageLanes {
  public:
   using Job = std::function<void(std::size_t index, std::size_t lane)>;
@@ -64,6 +66,8 @@ class StageLanes {
   std::size_t finished_{0};
   std::exception_ptr failure_;
   bool stopping_{false};
+  // generation_ as last published, read by idle helpers without the lock.
+  std::atomic<std::uint64_t> published_generation_{0};
   std::vector<std::thread> workers_;
 };
 

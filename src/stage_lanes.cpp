@@ -1,8 +1,16 @@
 #include "stage_lanes.hpp"
 
 #include <algorithm>
+#include <chrono>
 
 namespace lidar_perception {
+
+namespace {
+
+// How long an idle helper watches for the next stage before it sleeps.
+constexpr std::chrono::microseconds kWatchBeforeSleep{50};
+
+}  // namespace
 
 StageLanes::StageLanes(std::size_t helpers) {
   workers_.reserve(helpers);
@@ -57,6 +65,7 @@ void StageLanes::run(std::size_t jobs, const Job& job) {
     finished_ = 0;
     failure_ = nullptr;
     ++generation_;
+    published_generation_.store(generation_, std::memory_order_release);
   }
   work_ready_.notify_all();
   drain(0);
@@ -100,6 +109,13 @@ void StageLanes::drain(std::size_t lane) {
 void StageLanes::workerLoop(std::size_t lane) {
   std::uint64_t seen = 0;
   for (;;) {
+    // The stages of a frame follow each other within microseconds, and waking a sleeping thread
+    // takes tens of them: watch for the next stage for a short while before going to sleep.
+    const auto watch_until = std::chrono::steady_clock::now() + kWatchBeforeSleep;
+    while (published_generation_.load(std::memory_order_acquire) == seen &&
+           std::chrono::steady_clock::now() < watch_until) {
+      std::this_thread::yield();
+    }
     {
       std::unique_lock<std::mutex> lock(mutex_);
       work_ready_.wait(lock, [&] { return stopping_ || generation_ != seen; });
