@@ -816,22 +816,23 @@ void LidarDetectNode::processOneFrame(const PointCloudPtr& cloud, const rclcpp::
   doDynamicStaticSplit(obstacle_clouds, cluster_lists, dynamic_lists, static_lists);
   waitDetectorOutput(dynamic_lists, static_lists);
 
-  for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
-    const auto i = static_cast<size_t>(n);
+  // Each camera's messages are built and sent by its own job: publishers are thread-safe, and
+  // building the messages copies every obstacle point.
+  stage_lanes_->run(cameraCount(), [&](size_t i, size_t /*lane*/) {
+    const auto camera = static_cast<uint32_t>(i);
     if (enable_dynamic_static_split_) {
       publishSemanticPointCloud(dynamic_lists.at(i), stamp, semantic_dynamic_obstacles_pubs_.at(i),
                                 dynamic_obstacles_pubs_.at(i), pub_sem_info_, pub_cloud_info_,
-                                static_cast<uint32_t>(n));
+                                camera);
       publishSemanticPointCloud(static_lists.at(i), stamp, semantic_static_obstacles_pubs_.at(i),
                                 static_obstacles_pubs_.at(i), pub_sem_info_, pub_cloud_info_,
-                                static_cast<uint32_t>(n));
+                                camera);
     } else {
       // Without the split every cluster goes out on the camera's single obstacle topics.
       publishSemanticPointCloud(cluster_lists.at(i), stamp, semantic_obstacles_pubs_.at(i),
-                                obstacles_pubs_.at(i), pub_sem_info_, pub_cloud_info_,
-                                static_cast<uint32_t>(n));
+                                obstacles_pubs_.at(i), pub_sem_info_, pub_cloud_info_, camera);
     }
-  }
+  });
 }
 
 void LidarDetectNode::publishCameraInfo(const rclcpp::Time& stamp) {
