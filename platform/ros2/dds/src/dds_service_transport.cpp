@@ -1,8 +1,10 @@
 #include "ros2_dds/dds_service_transport.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "dds_qos.hpp"
@@ -84,6 +86,41 @@ std::uint64_t client_of_guid(const ros2_core::Guid& guid) {
   std::uint64_t client = 0;
   std::memcpy(&client, guid.data(), sizeof(client));
   return client;
+}
+
+// How long a reply waits for the asking client's reply reader to be discovered.
+constexpr std::chrono::milliseconds kReplyReaderWait{1000};
+
+// Whether `replies` (a server's reply writer) is matched with a reader of the participant that
+// owns the request writer `client` (an instance handle of `requests`, the server's request
+// reader). A client that found the server's request reader may send before the server has found
+// the client's reply reader; a reply written then reaches no one. An unknown client counts as
+// matched: there is nothing to wait for.
+bool replyReaderMatched(dds_entity_t requests, dds_entity_t replies, std::uint64_t client) {
+  dds_builtintopic_endpoint_t* writer = dds_get_matched_publication_data(requests, client);
+  if (writer == nullptr) {
+    return true;
+  }
+  const dds_guid_t participant = writer->participant_key;
+  dds_builtintopic_free_endpoint(writer);
+  std::vector<dds_instance_handle_t> readers(16);
+  dds_return_t count = dds_get_matched_subscriptions(replies, readers.data(), readers.size());
+  if (count > static_cast<dds_return_t>(readers.size())) {
+    readers.resize(static_cast<std::size_t>(count));
+    count = dds_get_matched_subscriptions(replies, readers.data(), readers.size());
+  }
+  for (dds_return_t i = 0; i < std::min<dds_return_t>(count, readers.size()); ++i) {
+    dds_builtintopic_endpoint_t* reader = dds_get_matched_subscription_data(replies, readers[i]);
+    if (reader == nullptr) {
+      continue;
+    }
+    const bool same = std::memcmp(&reader->participant_key, &participant, sizeof(participant)) == 0;
+    dds_builtintopic_free_endpoint(reader);
+    if (same) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -318,6 +355,14 @@ bool DdsServiceTransport::send_reply(const ros2_core::ServiceEndpoint& server,
   } catch (const std::exception& e) {
     report_error_("cannot serialize a reply of service '" + server.service + "': " + e.what());
     return false;
+  }
+  // Real ROS 2 clients send as soon as they see the request reader; wait (briefly) until the
+  // reply can reach them rather than drop it.
+  const std::uint64_t client = client_of_guid(id.writer_guid);
+  const auto give_up = std::chrono::steady_clock::now() + kReplyReaderWait;
+  while (!replyReaderMatched(record->requests, record->replies, client) &&
+         std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return dds_writecdr(record->replies, make_cdr_serdata(record->reply_type, std::move(sample))) ==
          DDS_RETCODE_OK;
