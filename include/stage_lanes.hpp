@@ -14,10 +14,10 @@
 namespace lidar_perception {
 
 // The per-camera stages of a frame (split, shape, cone and ground removal, clustering, the
-// dynamic split) touch only their own camera's clouds and objects, so the cameras of one stage
-// can run side by side. StageLanes owns `helpers` worker threads; run() hands out the job indices
-// of one stage (its cameras) to them and to the calling thread, and returns when every job is
-// done, so the stages stay in their order and each one's wall time is still its own. Stages that
+// dynamic split, publication) touch only their own camera's clouds and objects, so the cameras of
+// one stage can run side by side. StageLanes owns `helpers` worker threads; run() hands out the job
+// indices of one stage (its cameras) to them and to the calling thread, and returns when every job
+// is done, so the stages stay in their order and each one's wall time is still its own. Stages that
 // stream the whole scan through memory once (conversion, region filter) gained nothing from a
 // second lane when measured, and stay on the calling thread.
 //
