@@ -57,17 +57,16 @@ class StageLanes {
   std::mutex mutex_;
   std::condition_variable work_ready_;
   std::condition_variable work_done_;
-  // Guarded by mutex_: the current stage's job and size, its generation (bumped per run), the
-  // next index to hand out, the jobs finished, and the first exception thrown.
+  // Guarded by mutex_: the current stage's job and size, the next index to hand out, the jobs
+  // finished, and the first exception thrown.
   const Job* job_{nullptr};
   std::size_t jobs_{0};
-  std::uint64_t generation_{0};
   std::size_t next_index_{0};
   std::size_t finished_{0};
   std::exception_ptr failure_;
   bool stopping_{false};
-  // generation_ as last published, read by idle helpers without the lock.
-  std::atomic<std::uint64_t> published_generation_{0};
+  // The stage's number, bumped per run under mutex_; idle helpers also watch it without the lock.
+  std::atomic<std::uint64_t> generation_{0};
   std::vector<std::thread> workers_;
 };
 

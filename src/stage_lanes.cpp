@@ -65,7 +65,6 @@ void StageLanes::run(std::size_t jobs, const Job& job) {
     finished_ = 0;
     failure_ = nullptr;
     ++generation_;
-    published_generation_.store(generation_, std::memory_order_release);
   }
   work_ready_.notify_all();
   drain(0);
@@ -112,8 +111,7 @@ void StageLanes::workerLoop(std::size_t lane) {
     // The stages of a frame follow each other within microseconds, and waking a sleeping thread
     // takes tens of them: watch for the next stage for a short while before going to sleep.
     const auto watch_until = std::chrono::steady_clock::now() + kWatchBeforeSleep;
-    while (published_generation_.load(std::memory_order_acquire) == seen &&
-           std::chrono::steady_clock::now() < watch_until) {
+    while (generation_.load() == seen && std::chrono::steady_clock::now() < watch_until) {
       std::this_thread::yield();
     }
     {

@@ -109,6 +109,9 @@ bool replyReaderMatched(dds_entity_t requests, dds_entity_t replies, std::uint64
     readers.resize(static_cast<std::size_t>(count));
     count = dds_get_matched_subscriptions(replies, readers.data(), readers.size());
   }
+  if (count < 0) {
+    return true;  // the writer cannot tell: waiting would not help
+  }
   for (dds_return_t i = 0; i < std::min<dds_return_t>(count, readers.size()); ++i) {
     dds_builtintopic_endpoint_t* reader = dds_get_matched_subscription_data(replies, readers[i]);
     if (reader == nullptr) {
