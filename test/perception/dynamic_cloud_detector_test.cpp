@@ -369,6 +369,40 @@ TEST(DynamicCloudDetector, KeepsTheTopsOfLowObjectsStaticUnderASparseSensor) {
   EXPECT_LE(total.static_dynamic, total.static_total / 200);
 }
 
+TEST(DynamicCloudDetector, CallsAPersonWhoSetsOffStraightAwayDynamicWithinAFewFrames) {
+  // A person stands on the camera's axis for 15 frames, then walks straight away at 1 m/s: the
+  // frames from before they set off all hid their place by the same gap. A post stands just
+  // beside and behind them, and the robot creeping past sweeps the person's silhouette across it
+  // while the post's own view grows.
+  for (const bool robot_moves : {false, true}) {
+    SCOPED_TRACE(robot_moves ? "robot creeping past" : "robot standing");
+    DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+    ASSERT_TRUE(detector.Init(defaultCamera()));
+    Shares early;
+    Shares post;
+    for (int k = 0; k < 26; ++k) {
+      const Pose pose{robot_moves ? 0.03F * k : 0.0F, robot_moves ? -0.02F * k : 0.0F, 0.0F};
+      std::vector<Box> boxes = {room()[0], room()[1]};
+      boxes.push_back({{1.95F, 1.25F, 0.0F}, {2.05F, 1.35F, 1.0F}, 5});
+      const float along = 1.8F + (k < 15 ? 0.0F : 0.1F * static_cast<float>(k - 15));
+      const float x = along * 0.7071F;
+      const float y = along * 0.7071F;
+      boxes.push_back({{x - 0.2F, y - 0.2F, 0.0F}, {x + 0.2F, y + 0.2F, 1.7F}, 9});
+      const Frame frame = obstacleFrame(pose, boxes);
+      detector.Update(frame.cloud, pose.baseToMap(), false);
+      const Shares s = divideAsClusters(detector, frame);
+      if (k >= 20) {
+        early.add(s);  // 5 to 10 frames after setting off: 0.5 to 1 m walked
+      }
+      post.add(s);
+    }
+    ASSERT_GT(early.moving_total, 300);
+    ASSERT_GT(post.static_total, 1000);
+    EXPECT_GE(early.moving_dynamic, early.moving_total * 80 / 100);
+    EXPECT_LE(post.static_dynamic, post.static_total / 200);
+  }
+}
+
 TEST(DynamicCloudDetector, KeepsNewlyVisibleAndBrieflyOccludedStructureStatic) {
   DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
   ASSERT_TRUE(detector.Init(defaultCamera()));

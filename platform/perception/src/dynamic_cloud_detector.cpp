@@ -66,6 +66,51 @@ constexpr std::size_t kMaxComparedFrames = 32;
 // arms make the nearest return jitter by a few centimetres); the line of a surface revealed by
 // something moving past it reaches zero far in the future or not at all.
 constexpr float kRecessionZeroAges = 2.0F;
+// Gaps below this share of the depth margin are the jitter of a surface seen in place.
+constexpr float kRecessionNoiseShare = 0.25F;
+
+// A compared frame's age and the gap from the nearest return in front of a point to the point.
+struct GapAt {
+  float age;
+  float gap;
+};
+
+// Least-squares line of gap against age.
+struct RecessionLine {
+  bool valid{false};
+  float slope{0.0F};
+  float intercept{0.0F};
+  float squared_errors{0.0F};
+};
+
+RecessionLine fitRecessionLine(const GapAt* gaps, std::size_t count) {
+  float sum_age = 0.0F;
+  float sum_gap = 0.0F;
+  float sum_age2 = 0.0F;
+  float sum_age_gap = 0.0F;
+  float sum_gap2 = 0.0F;
+  for (std::size_t i = 0; i < count; ++i) {
+    const float age = gaps[i].age;
+    const float gap = gaps[i].gap;
+    sum_age += age;
+    sum_gap += gap;
+    sum_age2 += age * age;
+    sum_age_gap += age * gap;
+    sum_gap2 += gap * gap;
+  }
+  RecessionLine line;
+  const float n = static_cast<float>(count);
+  const float denominator = n * sum_age2 - sum_age * sum_age;
+  if (!(denominator > 0.0F)) {
+    return line;
+  }
+  line.valid = true;
+  line.slope = (n * sum_age_gap - sum_age * sum_gap) / denominator;
+  line.intercept = (sum_gap - line.slope * sum_age) / n;
+  line.squared_errors =
+      std::max(0.0F, sum_gap2 - line.intercept * sum_gap - line.slope * sum_age_gap);
+  return line;
+}
 
 bool allFinite(const Eigen::Matrix4f& m) {
   return m.allFinite();
@@ -479,64 +524,144 @@ bool DynamicCloudDetector::vacatedNow(std::size_t frame, const Eigen::Vector3f& 
   return seen_now != kEmpty && seen_now > now.norm() + margin;
 }
 
-bool DynamicCloudDetector::movesAway(const HiddenBy* hidden, std::size_t count,
-                                     float oldest_seen_age) const {
-  // Of the frames that hid the point, those whose hiding place the current frame sees through,
-  // and the least-squares sums of their gap in front of the point against their age.
+DynamicCloudDetector::Evidence DynamicCloudDetector::movesAway(
+    const HiddenBy* hidden, std::size_t count, const HiddenBy* seen, std::size_t seen_count,
+    bool ask_set_off, float oldest_seen_age) const {
+  // Of the frames that hid the point, those whose hiding place the current frame sees through.
   const int needed = std::max(config_.min_free_votes, kMinRecessionFrames);
-  int vacated = 0;
-  float sum_age = 0.0F;
-  float sum_gap = 0.0F;
-  float sum_age2 = 0.0F;
-  float sum_age_gap = 0.0F;
-  float sum_gap2 = 0.0F;
+  std::array<GapAt, 2 * kMaxComparedFrames> gaps;
+  std::size_t vacated = 0;
   float sum_margin = 0.0F;
   for (std::size_t h = 0; h < count; ++h) {
-    if (vacated + static_cast<int>(count - h) < needed) {
-      return false;  // too few frames left to make the line
+    if (static_cast<int>(vacated + (count - h)) < needed) {
+      return Evidence::kUnknown;  // too few frames left to make the line
     }
     const HiddenBy& frame = hidden[h];
     if (!vacatedNow(frame.frame, frame.q, frame.distance, frame.nearest, frame.margin)) {
       continue;
     }
-    const float age = compared_age_[frame.frame];
-    const float gap = frame.distance - frame.nearest;
-    ++vacated;
-    sum_age += age;
-    sum_gap += gap;
-    sum_age2 += age * age;
-    sum_age_gap += age * gap;
-    sum_gap2 += gap * gap;
+    gaps[vacated++] = GapAt{compared_age_[frame.frame], frame.distance - frame.nearest};
     sum_margin += frame.margin;
   }
-  if (vacated < needed) {
-    return false;
+  if (static_cast<int>(vacated) < needed) {
+    return Evidence::kUnknown;
   }
+  const float margin = sum_margin / static_cast<float>(vacated);
   // The gaps of a thing walking away grow along a line through about zero: steep enough, near the
-  // origin and close to the line, and no frame old enough for the line to put its gap beyond the
-  // margin saw the point at its own depth. Something that stood in front of a surface and stepped
-  // aside leaves gaps of one length, a line without slope; the side of a body passing in front of
-  // a surface hides it only in some of the frames the line expects.
-  const float n = static_cast<float>(vacated);
-  const float denominator = n * sum_age2 - sum_age * sum_age;
-  if (!(denominator > 0.0F)) {
-    return false;
+  // origin and close to the line. Something that stood in front of a surface and stepped aside
+  // leaves gaps of one length, a line without slope; the side of a body passing in front of a
+  // surface hides it only in some of the frames the line expects.
+  auto recedes = [&](const RecessionLine& line, std::size_t n_frames) {
+    const float n = static_cast<float>(n_frames);
+    return line.valid && line.slope >= config_.recession_min_step &&
+           std::fabs(line.intercept) <= std::min(0.5F * margin, kRecessionZeroAges * line.slope) &&
+           line.squared_errors <= 0.25F * n * margin * margin;
+  };
+  // Walking away through the whole window: no frame old enough for the line to put its gap beyond
+  // the margin saw the point at its own depth.
+  const RecessionLine straight = fitRecessionLine(gaps.data(), vacated);
+  if (recedes(straight, vacated) && oldest_seen_age * straight.slope <= margin + straight.slope) {
+    return Evidence::kMoved;
   }
-  const float slope = (n * sum_age_gap - sum_age * sum_gap) / denominator;
-  const float intercept = (sum_gap - slope * sum_age) / n;
-  const float margin = sum_margin / n;
-  const float squared_errors = std::max(0.0F, sum_gap2 - intercept * sum_gap - slope * sum_age_gap);
-  return slope >= config_.recession_min_step &&
-         std::fabs(intercept) <= std::min(0.5F * margin, kRecessionZeroAges * slope) &&
-         squared_errors <= 0.25F * n * margin * margin && oldest_seen_age * slope <= margin + slope;
+  // Set off within the window: the frames that saw a return within the margin in front of the
+  // point are all younger than the bend, which lies at the age of a hiding frame. None of them saw
+  // the point's own surface (a surface revealed by someone walking off beside it, whose side hid
+  // it a little less the younger the frame, was seen in place by the youngest frames), and the
+  // current frame sees through the places of their returns, by half their gap (the side of a
+  // still body that a moving viewpoint sweeps across the point is still there).
+  if (!ask_set_off) {
+    return Evidence::kUnknown;
+  }
+  for (std::size_t i = 0; i < seen_count; ++i) {
+    gaps[vacated + i] = GapAt{compared_age_[seen[i].frame], seen[i].distance - seen[i].nearest};
+  }
+  const std::size_t all = vacated + seen_count;
+  // By age; a handful of frames, so an insertion sort.
+  for (std::size_t i = 1; i < all; ++i) {
+    const GapAt frame = gaps[i];
+    std::size_t j = i;
+    for (; j > 0 && gaps[j - 1].age > frame.age; --j) {
+      gaps[j] = gaps[j - 1];
+    }
+    gaps[j] = frame;
+  }
+  // The gap grows from each frame to the next up to the bend, by at least half the line's step
+  // (checked below) and so by half the least step: the bend lies within that rising run, with at
+  // least two frames before it. Occluders that stay put give no such run and cost no fit.
+  std::size_t rising_end = 0;
+  while (rising_end + 1 < all && gaps[rising_end + 1].gap - gaps[rising_end].gap >=
+                                     0.5F * config_.recession_min_step *
+                                         (gaps[rising_end + 1].age - gaps[rising_end].age)) {
+    ++rising_end;
+  }
+  if (rising_end < 2) {
+    return Evidence::kUnknown;
+  }
+  // Least-squares sums of the frames before each bend, so that each bend's line costs a few
+  // operations: the frames from the bend on all sit at the bend's age.
+  std::array<float, 2 * kMaxComparedFrames + 1> sum_age{};
+  std::array<float, 2 * kMaxComparedFrames + 1> sum_age2{};
+  std::array<float, 2 * kMaxComparedFrames + 1> sum_gap{};
+  std::array<float, 2 * kMaxComparedFrames + 1> sum_age_gap{};
+  float sum_gap2 = 0.0F;
+  for (std::size_t i = 0; i < all; ++i) {
+    sum_age[i + 1] = sum_age[i] + gaps[i].age;
+    sum_age2[i + 1] = sum_age2[i] + gaps[i].age * gaps[i].age;
+    sum_gap[i + 1] = sum_gap[i] + gaps[i].gap;
+    sum_age_gap[i + 1] = sum_age_gap[i] + gaps[i].age * gaps[i].gap;
+    sum_gap2 += gaps[i].gap * gaps[i].gap;
+  }
+  const float n = static_cast<float>(all);
+  for (std::size_t b = 2; b <= rising_end; ++b) {
+    const float bend = gaps[b].age;
+    if (!(bend > oldest_seen_age)) {
+      continue;
+    }
+    const float held = static_cast<float>(all - b);
+    const float sx = sum_age[b] + held * bend;
+    const float sxx = sum_age2[b] + held * bend * bend;
+    const float sy = sum_gap[all];
+    const float sxy = sum_age_gap[b] + bend * (sum_gap[all] - sum_gap[b]);
+    const float denominator = n * sxx - sx * sx;
+    if (!(denominator > 0.0F)) {
+      continue;
+    }
+    RecessionLine line;
+    line.valid = true;
+    line.slope = (n * sxy - sx * sy) / denominator;
+    line.intercept = (sy - line.slope * sx) / n;
+    line.squared_errors = std::max(0.0F, sum_gap2 - line.intercept * sy - line.slope * sxy);
+    // The bend adds a degree of freedom, which would let a line through the origin pass for the
+    // one-frame jump of a surface revealed: every frame lies close to the bent line.
+    bool bent = recedes(line, all);
+    for (std::size_t i = 0; bent && i < all; ++i) {
+      const float expected = line.intercept + line.slope * std::min(gaps[i].age, bend);
+      bent = std::fabs(gaps[i].gap - expected) <= kRecessionNoiseShare * margin;
+    }
+    for (std::size_t i = 1; bent && i <= b; ++i) {
+      bent = gaps[i].gap - gaps[i - 1].gap >= 0.5F * line.slope * (gaps[i].age - gaps[i - 1].age);
+    }
+    if (bent) {
+      for (std::size_t i = 0; i < seen_count; ++i) {
+        const HiddenBy& frame = seen[i];
+        const float gap = frame.distance - frame.nearest;
+        if (!vacatedNow(frame.frame, frame.q, frame.distance, frame.nearest, 0.5F * gap)) {
+          return Evidence::kUnknown;
+        }
+      }
+      return Evidence::kSetOff;
+    }
+  }
+  return Evidence::kUnknown;
 }
 
 bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
-  const Evidence evidence = evidenceFor(point);
+  const Evidence evidence = evidenceFor(point, false);
   return evidence == Evidence::kMoved || evidence == Evidence::kMovedByEmptiness;
 }
 
-DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::PointXYZ& point) const {
+DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::PointXYZ& point,
+                                                                 bool ask_set_off) const {
   if (compared_frames_.empty() || !std::isfinite(point.x) || !std::isfinite(point.y) ||
       !std::isfinite(point.z) || point.z < config_.min_point_height) {
     return Evidence::kStayed;
@@ -555,6 +680,11 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
   // hidden_count entries are ever read.
   std::array<HiddenBy, kMaxComparedFrames> hidden;
   std::size_t hidden_count = 0;
+  // The frames that saw a return within the margin in front of it, and whether any saw the
+  // point's own surface (see movesAway).
+  std::array<HiddenBy, kMaxComparedFrames> seen_at;
+  std::size_t seen_count = 0;
+  bool seen_in_place = false;
   float oldest_seen_age = 0.0F;
   const bool recession = config_.recession_min_step > 0.0F;
   for (std::size_t k = 0; k < compared_frames_.size(); ++k) {
@@ -606,6 +736,12 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
         hidden_votes += seen ? 0 : 1;
         if (seen) {
           oldest_seen_age = std::max(oldest_seen_age, compared_age_[k]);
+          const float margin = free_beyond - distance;
+          if (distance - nearest <= kRecessionNoiseShare * margin) {
+            seen_in_place = true;
+          } else if (recession && ask_set_off && seen_count < seen_at.size()) {
+            seen_at[seen_count++] = HiddenBy{k, q, distance, nearest, margin};
+          }
         }
         if (recession && !seen && hidden_count < hidden.size()) {
           hidden[hidden_count++] = HiddenBy{k, q, distance, nearest, free_beyond - distance};
@@ -626,9 +762,12 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
       free_votes + empty_votes > seen_votes + hidden_votes) {
     return Evidence::kMovedByEmptiness;
   }
-  if (static_cast<int>(hidden_count) >= std::max(config_.min_free_votes, kMinRecessionFrames) &&
-      movesAway(hidden.data(), hidden_count, oldest_seen_age)) {
-    return Evidence::kMoved;
+  if (static_cast<int>(hidden_count) >= std::max(config_.min_free_votes, kMinRecessionFrames)) {
+    const Evidence away = movesAway(hidden.data(), hidden_count, seen_at.data(), seen_count,
+                                    ask_set_off && !seen_in_place, oldest_seen_age);
+    if (away != Evidence::kUnknown) {
+      return away;
+    }
   }
   // Stayed when the surface was seen where it is now in enough frames and in at least as many
   // as hid it: something walking straight away was seen at nearly its depth by the youngest
@@ -640,6 +779,12 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
 void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& cluster,
                                        pcl::PointCloud<pcl::PointXYZ>& dynamic,
                                        pcl::PointCloud<pcl::PointXYZ>& static_cloud) {
+  // Only a body-sized cluster is followed, only in one does the emptiness a patchy sensor shows
+  // through a place pass on to the points around it (see spreadMotion), and only in one does the
+  // bent line of someone setting off count (so only there is it asked): on a wall, an empty patch
+  // is far more likely a gap in the pattern than a place someone left.
+  const ClusterShape shape = measureCluster(cluster);
+  const bool body_sized = (shape.high - shape.low).maxCoeff() <= 2.0F * config_.track_max_radius;
   const std::size_t n = cluster.points.size();
   evidence_.resize(n);
   // Points a few centimetres apart look through the same depth-image pixels of every compared
@@ -660,7 +805,7 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) ||
         std::fabs(p.x) > kMaxVoxelCoordinate || std::fabs(p.y) > kMaxVoxelCoordinate ||
         std::fabs(p.z) > kMaxVoxelCoordinate) {
-      evidence_[i] = evidenceFor(p);
+      evidence_[i] = evidenceFor(p, body_sized);
       any_moved = any_moved || evidence_[i] == Evidence::kMoved;
       continue;
     }
@@ -682,16 +827,11 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
     }
     if (voxel_keys_[slot] == 0) {
       voxel_keys_[slot] = key;
-      voxel_evidence_[slot] = evidenceFor(p);
+      voxel_evidence_[slot] = evidenceFor(p, body_sized);
     }
     evidence_[i] = voxel_evidence_[slot];
     any_moved = any_moved || evidence_[i] == Evidence::kMoved;
   }
-  // Only a body-sized cluster is followed, and only in one does the emptiness a patchy sensor
-  // shows through a place pass on to the points around it (see spreadMotion): on a wall, an empty
-  // patch is far more likely a gap in the pattern than a place someone left.
-  const ClusterShape shape = measureCluster(cluster);
-  const bool body_sized = (shape.high - shape.low).maxCoeff() <= 2.0F * config_.track_max_radius;
   // A cluster that travels across the map moves as a body, also where its points' own evidence
   // is its earlier self (a walker's back seen where its front was): all of it is moved, but for
   // what is never dynamic (non-finite points, points below min_point_height).
@@ -705,7 +845,7 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
     any_moved = false;  // nothing left to spread to
   } else if (body_sized) {
     for (Evidence& evidence : evidence_) {
-      if (evidence == Evidence::kMovedByEmptiness) {
+      if (evidence == Evidence::kMovedByEmptiness || evidence == Evidence::kSetOff) {
         evidence = Evidence::kMoved;
         any_moved = true;
       }

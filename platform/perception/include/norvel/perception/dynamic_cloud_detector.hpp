@@ -40,6 +40,14 @@ namespace perception {
 // frame's age (a least-squares line through the origin-near gaps, at least recession_min_step per
 // frame) and the current frame sees through the places of those returns. Structure revealed by
 // something stepping aside has a constant gap, and a static occluder is still seen where it was.
+// Someone who stood and then walked away within the compared frames leaves a bent line: gaps that
+// grow from about zero over the frames since they set off (the youngest of which still see the
+// point within the margin) and stay at the length walked in the frames from before. That line,
+// fitted with its bend at one of the hiding frames' ages, is asked as well, so that such a walker
+// counts as moved once the gap passes the margin rather than once the whole window has seen it
+// walk. The side of a body walking off across the line of sight, just in front of a surface, can
+// make the same bent line on the surface it reveals, so this evidence counts only within a
+// body-sized cluster (and not in isDynamic, which sees no cluster).
 //
 // Clusters are also followed from frame to frame (ClusterMotionTracker): a cluster whose track
 // travels moves as a body, and all its points (from min_point_height up) are called moved, also
@@ -113,10 +121,12 @@ class DynamicCloudDetector {
 
   // What the compared frames say about a current point: earlier frames saw free space through
   // it (moved; by emptiness alone when a patchy sensor saw nothing there more often than
-  // something), saw a surface at its depth (stayed), or neither (unknown: occluded, out of view,
-  // too few frames).
-  enum class Evidence : unsigned char { kMoved, kMovedByEmptiness, kStayed, kUnknown };
-  Evidence evidenceFor(const pcl::PointXYZ& point) const;
+  // something; set off when its gaps make the bent line of someone walking away from where they
+  // stood), saw a surface at its depth (stayed), or neither (unknown: occluded, out of view, too
+  // few frames).
+  enum class Evidence : unsigned char { kMoved, kMovedByEmptiness, kSetOff, kStayed, kUnknown };
+  // `ask_set_off`: whether the bent line is asked at all (it counts only in a body-sized cluster).
+  Evidence evidenceFor(const pcl::PointXYZ& point, bool ask_set_off) const;
   // A cluster's finite points: how many, their centroid and horizontal bounding box.
   struct ClusterShape {
     std::size_t count{0};
@@ -145,9 +155,13 @@ class DynamicCloudDetector {
     float nearest;
     float margin;
   };
-  // The reverse question (see the class comment) over the `count` frames that hid a point, the
-  // oldest frame that saw it at its own depth being `oldest_seen_age` updates old.
-  bool movesAway(const HiddenBy* hidden, std::size_t count, float oldest_seen_age) const;
+  // The reverse question (see the class comment) over the `count` frames that hid a point and the
+  // `seen_count` frames that saw a return within the depth margin in front of it, though not at
+  // the point's own depth, the oldest frame within the margin being `oldest_seen_age` updates old.
+  // Moved (a straight line), set off (a bent one, asked only with `ask_set_off`: in a body-sized
+  // cluster, where no frame saw the point's own surface) or unknown.
+  Evidence movesAway(const HiddenBy* hidden, std::size_t count, const HiddenBy* seen,
+                     std::size_t seen_count, bool ask_set_off, float oldest_seen_age) const;
   // Whether the ray from the sensor to a point (base frame of the compared frame) runs inside the
   // kept height band but for a short stretch next to the sensor. From a sensor mounted above the
   // height cut, rays down to the band first cross the space above it, whose returns (a person's
