@@ -83,6 +83,23 @@ struct RecessionLine {
   float squared_errors{0.0F};
 };
 
+// The line from its sums over `n` frames: of the ages, their squares, the gaps, ages times gaps
+// and the gaps' squares.
+RecessionLine recessionLine(float n, float sum_age, float sum_age2, float sum_gap,
+                            float sum_age_gap, float sum_gap2) {
+  RecessionLine line;
+  const float denominator = n * sum_age2 - sum_age * sum_age;
+  if (!(denominator > 0.0F)) {
+    return line;
+  }
+  line.valid = true;
+  line.slope = (n * sum_age_gap - sum_age * sum_gap) / denominator;
+  line.intercept = (sum_gap - line.slope * sum_age) / n;
+  line.squared_errors =
+      std::max(0.0F, sum_gap2 - line.intercept * sum_gap - line.slope * sum_age_gap);
+  return line;
+}
+
 RecessionLine fitRecessionLine(const GapAt* gaps, std::size_t count) {
   float sum_age = 0.0F;
   float sum_gap = 0.0F;
@@ -98,18 +115,8 @@ RecessionLine fitRecessionLine(const GapAt* gaps, std::size_t count) {
     sum_age_gap += age * gap;
     sum_gap2 += gap * gap;
   }
-  RecessionLine line;
-  const float n = static_cast<float>(count);
-  const float denominator = n * sum_age2 - sum_age * sum_age;
-  if (!(denominator > 0.0F)) {
-    return line;
-  }
-  line.valid = true;
-  line.slope = (n * sum_age_gap - sum_age * sum_gap) / denominator;
-  line.intercept = (sum_gap - line.slope * sum_age) / n;
-  line.squared_errors =
-      std::max(0.0F, sum_gap2 - line.intercept * sum_gap - line.slope * sum_age_gap);
-  return line;
+  return recessionLine(static_cast<float>(count), sum_age, sum_age2, sum_gap, sum_age_gap,
+                       sum_gap2);
 }
 
 bool allFinite(const Eigen::Matrix4f& m) {
@@ -599,10 +606,11 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::movesAway(
   }
   // Least-squares sums of the frames before each bend, so that each bend's line costs a few
   // operations: the frames from the bend on all sit at the bend's age.
-  std::array<float, 2 * kMaxComparedFrames + 1> sum_age{};
-  std::array<float, 2 * kMaxComparedFrames + 1> sum_age2{};
-  std::array<float, 2 * kMaxComparedFrames + 1> sum_gap{};
-  std::array<float, 2 * kMaxComparedFrames + 1> sum_age_gap{};
+  std::array<float, 2 * kMaxComparedFrames + 1> sum_age;
+  std::array<float, 2 * kMaxComparedFrames + 1> sum_age2;
+  std::array<float, 2 * kMaxComparedFrames + 1> sum_gap;
+  std::array<float, 2 * kMaxComparedFrames + 1> sum_age_gap;
+  sum_age[0] = sum_age2[0] = sum_gap[0] = sum_age_gap[0] = 0.0F;
   float sum_gap2 = 0.0F;
   for (std::size_t i = 0; i < all; ++i) {
     sum_age[i + 1] = sum_age[i] + gaps[i].age;
@@ -618,19 +626,9 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::movesAway(
       continue;
     }
     const float held = static_cast<float>(all - b);
-    const float sx = sum_age[b] + held * bend;
-    const float sxx = sum_age2[b] + held * bend * bend;
-    const float sy = sum_gap[all];
-    const float sxy = sum_age_gap[b] + bend * (sum_gap[all] - sum_gap[b]);
-    const float denominator = n * sxx - sx * sx;
-    if (!(denominator > 0.0F)) {
-      continue;
-    }
-    RecessionLine line;
-    line.valid = true;
-    line.slope = (n * sxy - sx * sy) / denominator;
-    line.intercept = (sy - line.slope * sx) / n;
-    line.squared_errors = std::max(0.0F, sum_gap2 - line.intercept * sy - line.slope * sxy);
+    const RecessionLine line =
+        recessionLine(n, sum_age[b] + held * bend, sum_age2[b] + held * bend * bend, sum_gap[all],
+                      sum_age_gap[b] + bend * (sum_gap[all] - sum_gap[b]), sum_gap2);
     // The bend adds a degree of freedom, which would let a line through the origin pass for the
     // one-frame jump of a surface revealed: every frame lies close to the bent line.
     bool bent = recedes(line, all);
