@@ -138,10 +138,13 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   CloudList splitIntoVirtualCameras(const PointCloud& roi_cloud) const;
   void updateCameraFrame(const CloudList& split_clouds);
   void coneRemove(const CloudList& split_clouds, CloudList& cone_filtered_clouds);
-  void doGroundRemove(const CloudList& cone_filtered_clouds, CloudList& obstacle_clouds);
+  // Also hands back each camera's ground points (empty where ground removal is off), which the
+  // motion detectors take as evidence of free space.
+  void doGroundRemove(const CloudList& cone_filtered_clouds, CloudList& obstacle_clouds,
+                      CloudList& ground_clouds);
   void handOverToDetector(const CloudList& obstacle_clouds);
   void doCluster(const CloudList& obstacle_clouds, std::vector<CloudList>& cluster_lists);
-  void doDynamicStaticSplit(const CloudList& obstacle_clouds,
+  void doDynamicStaticSplit(const CloudList& obstacle_clouds, const CloudList& ground_clouds,
                             const std::vector<CloudList>& cluster_lists,
                             std::vector<CloudList>& dynamic_lists,
                             std::vector<CloudList>& static_lists);

@@ -805,7 +805,8 @@ void LidarDetectNode::processOneFrame(const PointCloudPtr& cloud, const rclcpp::
   CloudList cone_filtered_clouds;
   coneRemove(split_clouds, cone_filtered_clouds);
   CloudList obstacle_clouds;
-  doGroundRemove(cone_filtered_clouds, obstacle_clouds);
+  CloudList ground_clouds;
+  doGroundRemove(cone_filtered_clouds, obstacle_clouds, ground_clouds);
   if (enable_detector_thread_) {
     handOverToDetector(obstacle_clouds);
   }
@@ -813,7 +814,7 @@ void LidarDetectNode::processOneFrame(const PointCloudPtr& cloud, const rclcpp::
   doCluster(obstacle_clouds, cluster_lists);
   std::vector<CloudList> dynamic_lists;
   std::vector<CloudList> static_lists;
-  doDynamicStaticSplit(obstacle_clouds, cluster_lists, dynamic_lists, static_lists);
+  doDynamicStaticSplit(obstacle_clouds, ground_clouds, cluster_lists, dynamic_lists, static_lists);
   waitDetectorOutput(dynamic_lists, static_lists);
 
   // Each camera's messages are built and sent by its own job: publishers are thread-safe, and
@@ -914,7 +915,7 @@ void LidarDetectNode::coneRemove(const CloudList& split_clouds, CloudList& cone_
 }
 
 void LidarDetectNode::doGroundRemove(const CloudList& cone_filtered_clouds,
-                                     CloudList& obstacle_clouds) {
+                                     CloudList& obstacle_clouds, CloudList& ground_clouds) {
   const auto start = Clock::now();
   const size_t cameras = cameraCount();
   CloudList obstacles(cameras);
@@ -931,6 +932,7 @@ void LidarDetectNode::doGroundRemove(const CloudList& cone_filtered_clouds,
   });
   for (size_t i = 0; i < cameras; ++i) {
     obstacle_clouds.push_back(obstacles[i]);
+    ground_clouds.push_back(grounds[i]);
     if (debug_) {
       publishCloud(*grounds[i], current_stamp_, ground_cloud_pubs_.at(i), base_frame_id_);
       publishCloud(*obstacles[i], current_stamp_, elevated_cloud_pubs_.at(i), base_frame_id_);
@@ -957,6 +959,7 @@ void LidarDetectNode::doCluster(const CloudList& obstacle_clouds,
 }
 
 void LidarDetectNode::doDynamicStaticSplit(const CloudList& obstacle_clouds,
+                                           const CloudList& ground_clouds,
                                            const std::vector<CloudList>& cluster_lists,
                                            std::vector<CloudList>& dynamic_lists,
                                            std::vector<CloudList>& static_lists) {
@@ -980,7 +983,8 @@ void LidarDetectNode::doDynamicStaticSplit(const CloudList& obstacle_clouds,
   stage_lanes_->run(cameras, [&](size_t i, size_t /*lane*/) {
     norvel::perception::DynamicCloudDetector& detector = *dynamic_cloud_detectors_.at(i);
     if (pose_found) {
-      detector.Update(obstacle_clouds.at(i), T_base2map_, false);
+      // The floor tells the detector where its rays passed through (see Update).
+      detector.Update(obstacle_clouds.at(i), T_base2map_, false, ground_clouds.at(i));
     }
     for (const PointCloudPtr& cluster : cluster_lists.at(i)) {
       auto dynamic_part = std::make_shared<PointCloud>();

@@ -234,7 +234,7 @@ struct OurPipeline {
       }
     }
     t0 = Clock::now();
-    detector->Update(obstacles, base_to_map, false);
+    detector->Update(obstacles, base_to_map, false, ground);
     splitClusters(*detector, clusters, index_of, r);
     fig.ms_dynamic += msSince(t0);
   }
@@ -260,14 +260,13 @@ struct PclBaseline {
       sac.segment(inliers, coefficients);
     }
     auto obstacles = std::make_shared<PointCloud>();
+    auto ground = std::make_shared<PointCloud>();
     std::vector<bool> is_inlier(in.cloud->size(), false);
     for (int i : inliers.indices) {
       is_inlier[static_cast<std::size_t>(i)] = true;
     }
     for (std::size_t i = 0; i < in.cloud->size(); ++i) {
-      if (!is_inlier[i]) {
-        obstacles->points.push_back(in.cloud->points[i]);
-      }
+      (is_inlier[i] ? ground : obstacles)->points.push_back(in.cloud->points[i]);
     }
     obstacles->width = static_cast<std::uint32_t>(obstacles->size());
     obstacles->height = 1;
@@ -302,7 +301,7 @@ struct PclBaseline {
       }
     }
     t0 = Clock::now();
-    detector->Update(obstacles, base_to_map, false);
+    detector->Update(obstacles, base_to_map, false, ground);
     splitClusters(*detector, clusters, index_of, r);
     fig.ms_dynamic += msSince(t0);
   }

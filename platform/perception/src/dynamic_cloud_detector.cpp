@@ -202,6 +202,7 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   history_.assign(static_cast<std::size_t>(config_.history_frames) + 1, HistoryFrame{});
   for (HistoryFrame& frame : history_) {
     frame.nearest_depth.assign(pixels, kEmpty);
+    frame.floor_depth.assign(pixels, kEmpty);
   }
   raw_depth_.assign(pixels, kEmpty);
   row_min_.assign(pixels, kEmpty);
@@ -230,8 +231,8 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   return true;
 }
 
-void DynamicCloudDetector::renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>& cloud,
-                                            HistoryFrame& frame) {
+void DynamicCloudDetector::projectNearest(const pcl::PointCloud<pcl::PointXYZ>& cloud,
+                                          bool count_elevations) {
   std::fill(raw_depth_.begin(), raw_depth_.end(), kEmpty);
   const Eigen::Matrix3f rotation = base_to_camera_.topLeftCorner<3, 3>();
   const Eigen::Vector3f translation = base_to_camera_.topRightCorner<3, 1>();
@@ -243,11 +244,14 @@ void DynamicCloudDetector::renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>
     int pixel = 0;
     if (projectToPixel(q, pixel)) {
       raw_depth_[pixel] = std::min(raw_depth_[pixel], q.norm());
-      recordElevation(q.y() / std::sqrt(q.x() * q.x() + q.z() * q.z()));
+      if (count_elevations) {
+        recordElevation(q.y() / std::sqrt(q.x() * q.x() + q.z() * q.z()));
+      }
     }
   }
-  updateObservedView();
-  measureScanGaps();
+}
+
+void DynamicCloudDetector::spreadNearest(std::vector<float>& image) {
   // Each pixel keeps the nearest return of its 3x3 neighbourhood, so that a thin structure or a
   // sparse scan does not leave a see-through gap next to where something was seen. The minimum
   // is separable: across each row first, then down the columns, each loop free of dependencies
@@ -271,7 +275,7 @@ void DynamicCloudDetector::renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>
     const float* above = &row_min_[static_cast<std::size_t>(std::max(0, v - 1)) * w];
     const float* row = &row_min_[static_cast<std::size_t>(v) * w];
     const float* below = &row_min_[static_cast<std::size_t>(std::min(h - 1, v + 1)) * w];
-    float* out = &frame.nearest_depth[static_cast<std::size_t>(v) * w];
+    float* out = &image[static_cast<std::size_t>(v) * w];
     for (int u = 0; u < w; ++u) {
       out[u] = std::min(std::min(above[u], row[u]), below[u]);
     }
@@ -362,7 +366,8 @@ void DynamicCloudDetector::horizontalMin(const std::vector<float>& in, int radiu
 }
 
 void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud,
-                                  const Eigen::Matrix4f& T_base2map, bool flag) {
+                                  const Eigen::Matrix4f& T_base2map, bool flag,
+                                  pcl::PointCloud<pcl::PointXYZ>::ConstPtr floor) {
   if (!initialized_) {
     LOG_ERROR(
         "DynamicCloudDetector::Update: detector not initialised (Init failed or not "
@@ -451,9 +456,18 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
   slot.map_to_base = T_base2map.inverse();
   slot.map_to_camera = base_to_camera_ * slot.map_to_base;
   if (cloud != nullptr) {
-    renderDepthImage(*cloud, slot);
+    projectNearest(*cloud, true);
+    updateObservedView();
+    measureScanGaps();
+    spreadNearest(slot.nearest_depth);
   } else {
     std::fill(slot.nearest_depth.begin(), slot.nearest_depth.end(), kEmpty);
+  }
+  if (floor != nullptr) {
+    projectNearest(*floor, false);
+    spreadNearest(slot.floor_depth);
+  } else {
+    std::fill(slot.floor_depth.begin(), slot.floor_depth.end(), kEmpty);
   }
 }
 
@@ -506,6 +520,16 @@ bool DynamicCloudDetector::columnClear(const std::vector<float>& depth, int pixe
   return true;
 }
 
+bool DynamicCloudDetector::floorSeenBeyond(std::size_t frame, int pixel, float beyond) const {
+  // The floor image is not widened for the smear (see Update): the widened obstacle image, which
+  // must be empty around the pixel, already keeps static edges from passing for free space.
+  const float floor = compared_frames_[frame]->floor_depth[static_cast<std::size_t>(pixel)];
+  // The lines just above and below must not hold an obstacle at or before the point either (see
+  // the return-behind case in evidenceFor).
+  return floor != kEmpty && floor > beyond &&
+         columnClear(*compared_depth_[frame], pixel, -1, 1, beyond);
+}
+
 bool DynamicCloudDetector::rayStaysInBand(const Eigen::Vector3f& point_in_base) const {
   const float sensor_height = sensor_position_.z();
   const float drop = sensor_height - point_in_base.z();
@@ -528,7 +552,13 @@ bool DynamicCloudDetector::vacatedNow(std::size_t frame, const Eigen::Vector3f& 
     return false;
   }
   const float seen_now = history_[current_slot_].nearest_depth[static_cast<std::size_t>(pixel)];
-  return seen_now != kEmpty && seen_now > now.norm() + margin;
+  if (seen_now == kEmpty) {
+    // Nothing but floor there now (if even that): only a floor return beyond the place shows the
+    // ray passed through it.
+    const float floor_now = history_[current_slot_].floor_depth[static_cast<std::size_t>(pixel)];
+    return floor_now != kEmpty && floor_now > now.norm() + margin;
+  }
+  return seen_now > now.norm() + margin;
 }
 
 DynamicCloudDetector::Evidence DynamicCloudDetector::movesAway(
@@ -696,7 +726,18 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
     const float free_beyond =
         distance + config_.depth_margin + config_.depth_margin_per_metre * distance;
     bool free = false;
-    if (nearest == kEmpty) {
+    if (nearest == kEmpty && floorSeenBeyond(k, pixel, free_beyond)) {
+      // The rays around that direction reached the floor behind the point: nothing stood there.
+      // Unlike an empty pixel this holds wherever the rays ran (across the space above the height
+      // cut, at the edge of a high or flipped mount's view), but a patchy pattern may have missed
+      // a thin thing there as easily, so such a sensor's floor votes are weighed like its empty
+      // pixels.
+      free = true;
+      if (!emptiness_is_evidence_) {
+        ++empty_votes;
+        continue;
+      }
+    } else if (nearest == kEmpty) {
       // Nothing seen around that direction: free space only if the sensor looked there and the
       // place lay inside the region that frame kept. A sparse or non-repeating scan pattern
       // leaves holes between its lines, so the pixels just above and below must not hold a

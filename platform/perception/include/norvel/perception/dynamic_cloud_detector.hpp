@@ -49,6 +49,13 @@ namespace perception {
 // make the same bent line on the surface it reveals, so this evidence counts only within a
 // body-sized cluster (and not in isDynamic, which sees no cluster).
 //
+// Given the floor the ground remover took out, the detector also keeps it as an image of its own:
+// a floor return behind a place, seen around the same direction with no obstacle in front of it,
+// shows that the ray passed there. It counts as a free vote (and, for the reverse question, as
+// the place seen through now) where an empty pixel cannot: across the space above the height cut
+// that a high mount's rays cross, and at the edges of the view. It never counts as a surface seen
+// at a point's depth: the floor at a walker's feet is not the walker.
+//
 // Clusters are also followed from frame to frame (ClusterMotionTracker): a cluster whose track
 // travels moves as a body, and all its points (from min_point_height up) are called moved, also
 // where their own evidence is the body's earlier self. This is what sees a walker from a high
@@ -90,9 +97,11 @@ class DynamicCloudDetector {
   // means the camera saw no obstacle), `T_base2map` the robot pose. `flag` true clears the
   // history first (use after a relocalisation, when earlier poses no longer fit). Later
   // DivideCloud calls compare against the frames before this one, seen from this pose. A
-  // non-finite pose is logged and the frame ignored.
+  // non-finite pose is logged and the frame ignored. `floor`, optional, holds the same camera's
+  // ground points: where a frame's rays reached the floor behind a place, nothing stood there
+  // (see the class comment); without it only obstacles behind a place and empty pixels tell.
   void Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud, const Eigen::Matrix4f& T_base2map,
-              bool flag);
+              bool flag, pcl::PointCloud<pcl::PointXYZ>::ConstPtr floor = nullptr);
 
   // Appends each point of `cluster` (base frame, from the latest Update's cloud) to `dynamic` or
   // to `static_cloud`, keeping order; non-finite points go to `static_cloud`.
@@ -110,6 +119,8 @@ class DynamicCloudDetector {
   // One earlier frame: its depth image and the transform from the map into its camera frame.
   struct HistoryFrame {
     std::vector<float> nearest_depth;
+    // The floor returns the same way (3x3 nearest), empty when no floor was handed over.
+    std::vector<float> floor_depth;
     Eigen::Matrix4f map_to_camera{Eigen::Matrix4f::Identity()};
     Eigen::Matrix4f map_to_base{Eigen::Matrix4f::Identity()};
     std::uint64_t sequence{0};
@@ -141,7 +152,11 @@ class DynamicCloudDetector {
   // Turns the unknown points of `cluster` within spread_radius of a moved point (kMoved) into
   // moved ones (evidence_ holds the cluster's evidence).
   void spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster);
-  void renderDepthImage(const pcl::PointCloud<pcl::PointXYZ>& cloud, HistoryFrame& frame);
+  // Renders `cloud` into raw_depth_, the nearest return per pixel; with `count_elevations` its
+  // returns also teach the judged view (see recordElevation).
+  void projectNearest(const pcl::PointCloud<pcl::PointXYZ>& cloud, bool count_elevations);
+  // Writes raw_depth_'s 3x3 neighbourhood minimum into `image`.
+  void spreadNearest(std::vector<float>& image);
   // Whether `frame`'s return at `nearest` in front of `point` (in that frame's camera: `q`, at
   // `distance`) is seen through by the current frame, `margin` deep.
   bool vacatedNow(std::size_t frame, const Eigen::Vector3f& q, float distance, float nearest,
@@ -168,6 +183,9 @@ class DynamicCloudDetector {
   // torso beside the robot, a table top) are cut away: an empty pixel there may be such an
   // occluder's shadow rather than free space.
   bool rayStaysInBand(const Eigen::Vector3f& point_in_base) const;
+  // Whether compared frame `frame` saw the floor beyond `beyond` around `pixel`, and no obstacle
+  // at or before it in the lines just above and below.
+  bool floorSeenBeyond(std::size_t frame, int pixel, float beyond) const;
   // Counts the returns of a frame per elevation and narrows the judged view to the band the
   // sensor covers (see the class comment).
   void recordElevation(float tan_elevation);
@@ -240,7 +258,7 @@ class DynamicCloudDetector {
   std::size_t next_slot_{0};
   std::uint64_t frames_seen_{0};
   std::vector<float> raw_depth_;
-  // The raw image's minimum across each row's 3 pixels (see renderDepthImage).
+  // The raw image's minimum across each row's 3 pixels (see spreadNearest).
   std::vector<float> row_min_;
   // Per compared history frame, refreshed by Update: current base frame -> that camera, and
   // current base -> that frame's base (for its region of interest).
