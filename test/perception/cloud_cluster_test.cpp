@@ -7,9 +7,11 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -142,6 +144,35 @@ TEST(CloudCluster, KeepsAWalkerApartFromTheWallBesideIt) {
             (std::vector<std::size_t>{long_piece, 40}));
 }
 
+// A leg seen from the side: points on a 0.12 m wide arc around (x, y) facing -y, at six heights.
+void addLeg(std::vector<pcl::PointXYZ>& points, float x, float y) {
+  for (int i = 0; i < 6; ++i) {
+    for (int k = 0; k < 6; ++k) {
+      points.emplace_back(x - 0.06F + 0.024F * k, y - 0.05F + 0.008F * std::abs(k - 3),
+                          0.05F + 0.1F * i);
+    }
+  }
+}
+
+TEST(CloudCluster, JoinsAPersonsLegsBeyondTheKernelButNotTwoPeople) {
+  // Legs 0.12 m wide with 0.19 m between them, placed so that a whole empty cell of the grid
+  // (anchored at the first leg's edge, x = 0) lies between them: the 3 x 3 kernel does not join
+  // them, yet they are one person.
+  std::vector<pcl::PointXYZ> person;
+  addLeg(person, 0.06F, 0.0F);
+  addLeg(person, 0.37F, 0.0F);
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(person)), (std::vector<std::size_t>{72}));
+  const auto per_cell = clusterSizes({0.15F, 1, 1}, cloudOf(person));
+  EXPECT_EQ(*std::max_element(per_cell.begin(), per_cell.end()), 36U)
+      << "with a kernel of 1 nothing beyond a cell joins";
+  // A second person as far ahead, every gap the same: joining on would make something wider than
+  // a body, so the two stay apart.
+  auto two_people = person;
+  addLeg(two_people, 0.68F, 0.0F);
+  addLeg(two_people, 0.99F, 0.0F);
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(two_people)), (std::vector<std::size_t>{72, 72}));
+}
+
 // Points along y = `y` from x0 to x1, every 2 cm, at three heights.
 void addWall(std::vector<pcl::PointXYZ>& points, float x0, float x1, float y) {
   for (float x = x0; x <= x1 + 1e-4F; x += 0.02F) {
@@ -214,8 +245,8 @@ TEST(CloudCluster, JoinsAWallCutByTheShadowOfSomethingInFrontOfIt) {
 TEST(CloudCluster, MatchesBruteForceComponentsOnDenseAndWideClouds) {
   // Reference, point by point: parts are the components of points within reach quarter-cells of
   // each other in both axes (or in one cell when reach is 0); parts of one length class whose
-  // points' cells lie within the kernel are then joined. (No two lines of these scenes are in
-  // line across a hidden stretch, which the last round would join.)
+  // points' cells lie within the kernel are then joined, and then leg-sized clusters. (No two lines
+  // of these scenes are in line across a hidden stretch, which the last round would join.)
   auto reference = [](const std::vector<pcl::PointXYZ>& pts, float step, int reach) {
     float min_x = std::numeric_limits<float>::max();
     float min_y = std::numeric_limits<float>::max();
@@ -315,10 +346,69 @@ TEST(CloudCluster, MatchesBruteForceComponentsOnDenseAndWideClouds) {
              std::labs(cell_y[i] - cell_y[j]) <= reach &&
              (part[i] == part[j] || joinable(part[i], part[j]));
     });
-    std::vector<std::size_t> sizes(*std::max_element(label.begin(), label.end()) + 1, 0);
-    for (int l : label)
-      ++sizes[l];
-    return sizes;  // labelled in order of first point, like the clusterer
+    // Leg-sized clusters (box diagonal <= 0.35 m) whose boxes lie within 6 empty quarter cells
+    // (0.225 m) of each other in both axes join, nearest box centres first, while the joined box
+    // stays within 0.7 m.
+    const int clusters = *std::max_element(label.begin(), label.end()) + 1;
+    struct Box {
+      long lo_x = LONG_MAX, lo_y = LONG_MAX, hi_x = LONG_MIN, hi_y = LONG_MIN;
+      double diagonal(float cell) const {
+        return std::hypot(double(hi_x - lo_x + 1), double(hi_y - lo_y + 1)) * cell / 4;
+      }
+    };
+    std::vector<Box> box(clusters);
+    for (std::size_t i = 0; i < n; ++i) {
+      Box& b = box[label[i]];
+      b.lo_x = std::min(b.lo_x, quarter_x[i]);
+      b.hi_x = std::max(b.hi_x, quarter_x[i]);
+      b.lo_y = std::min(b.lo_y, quarter_y[i]);
+      b.hi_y = std::max(b.hi_y, quarter_y[i]);
+    }
+    std::vector<std::tuple<double, int, int>> pairs;
+    for (int a = 0; a < clusters && reach > 0; ++a) {
+      for (int b = a + 1; b < clusters; ++b) {
+        const Box& p = box[a];
+        const Box& q = box[b];
+        const long gap_x = std::max(q.lo_x - p.hi_x, p.lo_x - q.hi_x) - 1;
+        const long gap_y = std::max(q.lo_y - p.hi_y, p.lo_y - q.hi_y) - 1;
+        if (p.diagonal(step) <= 0.35 && q.diagonal(step) <= 0.35 && gap_x <= 6 && gap_y <= 6) {
+          const double dx = double(p.lo_x + p.hi_x - q.lo_x - q.hi_x);
+          const double dy = double(p.lo_y + p.hi_y - q.lo_y - q.hi_y);
+          pairs.emplace_back(dx * dx + dy * dy, a, b);
+        }
+      }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    std::vector<int> merged(clusters);
+    std::iota(merged.begin(), merged.end(), 0);
+    std::function<int(int)> find = [&](int c) { return merged[c] == c ? c : find(merged[c]); };
+    for (const auto& pair : pairs) {
+      const int a = find(std::get<1>(pair));
+      const int b = find(std::get<2>(pair));
+      if (a == b)
+        continue;
+      Box joined = box[a];
+      joined.lo_x = std::min(joined.lo_x, box[b].lo_x);
+      joined.hi_x = std::max(joined.hi_x, box[b].hi_x);
+      joined.lo_y = std::min(joined.lo_y, box[b].lo_y);
+      joined.hi_y = std::max(joined.hi_y, box[b].hi_y);
+      if (joined.diagonal(step) > 0.7)
+        continue;
+      merged[std::max(a, b)] = std::min(a, b);
+      box[std::min(a, b)] = joined;
+    }
+    // Renumbered in order of first point, like the clusterer.
+    std::vector<int> renumbered(clusters, -1);
+    std::vector<std::size_t> sizes;
+    for (int l : label) {
+      const int root = find(l);
+      if (renumbered[root] < 0) {
+        renumbered[root] = static_cast<int>(sizes.size());
+        sizes.push_back(0);
+      }
+      ++sizes[renumbered[root]];
+    }
+    return sizes;
   };
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> coord(-3.0F, 3.0F);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <tuple>
 
 namespace norvel {
 namespace perception {
@@ -31,6 +32,14 @@ constexpr float kLongPart = 1.0F;
 // A short part whose centre lies this close to a long part's centre line (metres) is a piece of
 // that structure (a stretch of wall between two shadows) rather than something beside it.
 constexpr double kInLine = 0.1;
+
+// A person seen below the hips is two legs, which a stride or a slim build parts by more than the
+// kernel reaches. Pieces no wider than kLegPiece (diagonal, metres) whose boxes lie within
+// kLegGap of each other in both axes join, nearest pairs first, while what they make stays within
+// kBodyWidth (diagonal): two people side by side, or a leg and a chair leg, make more.
+constexpr double kLegPiece = 0.35;
+constexpr double kLegGap = 0.25;
+constexpr double kBodyWidth = 0.7;
 
 // A long thin cluster (a wall, a shelf front, a row of benches) and the next long cluster along
 // its line are one structure when the stretch between them is hidden by something nearer the
@@ -212,6 +221,81 @@ void CloudCluster::measurePartMoments(int cell_count) {
       shape.sum_xy += cx * cy;
       shape.sum_yy += cy * cy;
     });
+  }
+}
+
+void CloudCluster::joinLegPieces(int cell_count, double step) {
+  measurePartExtents(cell_count, step);
+  const double quarter = step / kSubCells;
+  auto leg_sized = [&](const PartShape& shape) {
+    return std::hypot(static_cast<double>(shape.high_x - shape.low_x + 1),
+                      static_cast<double>(shape.high_y - shape.low_y + 1)) *
+               quarter <=
+           kLegPiece;
+  };
+  // Empty quarter cells allowed between two boxes, and the cells to search for them: a box
+  // ending in the last quarter of a cell reaches a box starting that many quarters later.
+  const auto gap = static_cast<std::int64_t>(kLegGap / quarter);
+  const std::int64_t ring = (kSubCells + gap) / kSubCells;
+  auto apart = [](std::int64_t low_a, std::int64_t high_a, std::int64_t low_b,
+                  std::int64_t high_b) { return std::max(low_b - high_a, low_a - high_b) - 1; };
+  leg_pairs_.clear();
+  for (int c = 0; c < cell_count; ++c) {
+    const int root = findRoot(c);
+    if (!leg_sized(part_shape_[root])) {
+      continue;
+    }
+    for (std::int64_t dc = 0; dc <= ring; ++dc) {
+      for (std::int64_t dr = -ring; dr <= ring; ++dr) {
+        if (dc == 0 && dr <= 0) {
+          continue;
+        }
+        const int neighbour = cellIdAt(cell_column_[c] + dc, cell_row_[c] + dr);
+        if (neighbour < 0) {
+          continue;
+        }
+        const int other = findRoot(neighbour);
+        if (other == root || !leg_sized(part_shape_[other])) {
+          continue;
+        }
+        const PartShape& a = part_shape_[root];
+        const PartShape& b = part_shape_[other];
+        if (apart(a.low_x, a.high_x, b.low_x, b.high_x) > gap ||
+            apart(a.low_y, a.high_y, b.low_y, b.high_y) > gap) {
+          continue;
+        }
+        const double dx = static_cast<double>(a.low_x + a.high_x - b.low_x - b.high_x);
+        const double dy = static_cast<double>(a.low_y + a.high_y - b.low_y - b.high_y);
+        leg_pairs_.push_back(
+            LegPair{dx * dx + dy * dy, std::min(root, other), std::max(root, other)});
+      }
+    }
+  }
+  // Nearest first; equal distances by the parts' first points (roots are their oldest cells),
+  // so the result does not depend on the order the cells were visited in.
+  std::sort(leg_pairs_.begin(), leg_pairs_.end(), [](const LegPair& a, const LegPair& b) {
+    return std::tie(a.distance, a.first, a.second) < std::tie(b.distance, b.first, b.second);
+  });
+  for (const LegPair& pair : leg_pairs_) {
+    const int a = findRoot(pair.first);
+    const int b = findRoot(pair.second);
+    if (a == b) {
+      continue;
+    }
+    PartShape joined = part_shape_[a];
+    const PartShape& other = part_shape_[b];
+    joined.low_x = std::min(joined.low_x, other.low_x);
+    joined.low_y = std::min(joined.low_y, other.low_y);
+    joined.high_x = std::max(joined.high_x, other.high_x);
+    joined.high_y = std::max(joined.high_y, other.high_y);
+    if (std::hypot(static_cast<double>(joined.high_x - joined.low_x + 1),
+                   static_cast<double>(joined.high_y - joined.low_y + 1)) *
+            quarter >
+        kBodyWidth) {
+      continue;
+    }
+    joinCells(a, b);
+    part_shape_[findRoot(a)] = joined;
   }
 }
 
@@ -544,6 +628,10 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
   // Then the pairs farther apart, by the shapes of their parts.
   if (!deferred_pairs_.empty()) {
     joinPartsByShape(cell_count, step);
+  }
+  // Then a person's legs, where the kernel joins neighbouring cells at all.
+  if (kernel_reach_ > 0) {
+    joinLegPieces(cell_count, step);
   }
   // Last, pieces of one structure cut apart by a shadow; the origin in quarter cells.
   bridgeShadows(cell_count, step, -static_cast<double>(min_x) / step * kSubCells,

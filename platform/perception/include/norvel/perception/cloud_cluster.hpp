@@ -21,10 +21,13 @@ namespace perception {
 // points lie within the nominal gap, reach * step in x and in y (measured on a grid of quarter
 // cells): this forms the parts. Parts within the kernel of each other then join unless one is
 // longer than 1 m across and the other not and lies beside it rather than on its centre line.
-// Last, a long thin cluster joins the next cluster along its line (another long one, or a thin
-// stretch on the line at least 0.5 m long) when the stretch between them is hidden from the base
-// frame's origin by something nearer (the shadow of a person or a chair that cuts a wall into
-// pieces) and not seen through. Clusters with fewer than cluster_grid_th points are dropped.
+// Then leg-sized pieces near each other join while what they make stays body-sized (a person seen
+// below the hips is two legs, which a stride parts by more than the kernel reaches; with a kernel
+// of 1 no cells join and neither do these). Last, a long thin cluster joins the next cluster along
+// its line (another long one, or a thin stretch on the line at least 0.5 m long) when the stretch
+// between them is hidden from the base frame's origin by something nearer (the shadow of a person
+// or a chair that cuts a wall into pieces) and not seen through. Clusters with fewer than
+// cluster_grid_th points are dropped.
 //
 // Order: clusters come out ordered by the input index of their first point, and the points of a
 // cluster keep their input order, so equal inputs give equal outputs.
@@ -90,6 +93,8 @@ class CloudCluster {
   // The second round of joins (see the class comment): the deferred pairs of cells, by the
   // shapes of their parts. `step` is the cell size.
   void joinPartsByShape(int cell_count, double step);
+  // The third round (see the class comment): a person's legs, parted by more than the kernel.
+  void joinLegPieces(int cell_count, double step);
   // Per part (root cell): its extent and whether it is long; then the moments of the parts
   // marked needs_moments.
   void measurePartExtents(int cell_count, double step);
@@ -122,6 +127,13 @@ class CloudCluster {
   // Cells within the kernel but farther apart than the join gap, to be joined by the shapes of
   // their parts.
   std::vector<std::pair<int, int>> deferred_pairs_;
+  // Candidate leg pairs: squared distance of their parts' box centres, and their roots.
+  struct LegPair {
+    double distance;
+    int first;
+    int second;
+  };
+  std::vector<LegPair> leg_pairs_;
   std::vector<PartShape> part_shape_;
   std::vector<int> cell_parent_;
   std::vector<int> root_cluster_;
