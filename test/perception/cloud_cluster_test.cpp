@@ -106,13 +106,41 @@ TEST(CloudCluster, KeepsAWalkerApartFromTheWallBesideIt) {
   scene.insert(scene.end(), legs.begin(), legs.end());
   EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(scene)),
             (std::vector<std::size_t>{wall.size(), legs.size()}));
-  // A leg within the nominal gap (0.15 m) of the wall is not told apart from it.
-  auto touching = scene;
-  for (int i = 0; i < 6; ++i) {
-    touching.emplace_back(1.2F, 0.9F, 0.1F * i);
+  // Legs within the nominal gap (0.15 m) of the wall, 8-10 cm in front of its face, join it in
+  // the first round; being off the wall's line on the side the robot looks from, they are taken
+  // out of it again. A few stray returns there (below 10 points) are not.
+  auto hugging = scene;
+  for (float leg_x : {1.2F, 1.45F}) {
+    for (int i = 0; i < 12; ++i) {
+      hugging.emplace_back(leg_x + 0.01F * (i % 4), 0.9F - 0.005F * (i % 4), 0.05F * i);
+    }
   }
-  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(touching)),
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(hugging)),
+            (std::vector<std::size_t>{wall.size(), legs.size(), 24}));
+  auto stray = scene;
+  for (int i = 0; i < 6; ++i) {
+    stray.emplace_back(1.2F, 0.9F, 0.1F * i);
+  }
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(stray)),
             (std::vector<std::size_t>{wall.size() + 6, legs.size()}));
+  // Structure going on from the wall stays with it: the next wall round a corner on the robot's
+  // side, and a door recess behind the wall's line.
+  auto corner = wall;
+  auto recess = wall;
+  for (int i = 1; i <= 50; ++i) {
+    for (float z : {0.1F, 0.3F, 0.5F}) {
+      corner.emplace_back(2.0F, 1.0F - 0.02F * i, z);
+    }
+  }
+  for (int i = 1; i <= 15; ++i) {
+    for (float z : {0.1F, 0.3F, 0.5F}) {
+      recess.emplace_back(0.5F, 1.0F + 0.02F * i, z);
+    }
+  }
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(corner)),
+            (std::vector<std::size_t>{corner.size()}));
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(recess)),
+            (std::vector<std::size_t>{recess.size()}));
   // Two long wall pieces 0.24 m apart (behind a post, a leg's shadow) stay one.
   std::vector<pcl::PointXYZ> split_wall;
   for (const auto& p : wall) {

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -40,6 +41,27 @@ constexpr double kInLine = 0.1;
 constexpr double kLegPiece = 0.35;
 constexpr double kLegGap = 0.25;
 constexpr double kBodyWidth = 0.7;
+
+// Something standing within the gap of a wall (a person walking along it, a bin against it) joins
+// the wall in the first round. A cluster longer than kLongPart whose points mostly lie on one line
+// (within kOnLine of it) is taken for such a wall: its points farther than kBesideLine from the
+// line, on the side the base frame's origin looks from, are grouped (cells within one beyond the
+// kernel) and each group no wider than kBesideWidth (diagonal, metres) with at least kMinBeside
+// points becomes a cluster of its own. Points behind the line (a door recess, the far side of a
+// corner) stay with it.
+constexpr double kOnLine = 0.05;
+constexpr double kOnLineShare = 0.5;
+constexpr double kBesideLine = 0.07;
+constexpr double kBesideWidth = 1.0;
+constexpr int kMinBeside = 10;
+// Points a line fit takes at most (evenly spaced through the cluster's points).
+constexpr std::size_t kLineFitPoints = 512;
+// The windows (metres either side) of the successive refits of a wall's line.
+constexpr std::array<double, 4> kRefitWindows = {0.3, 0.15, 0.1, 0.05};
+// Spread along its axis (standard deviation, metres) from which a thin group counts as a line.
+constexpr double kThinGroupSpread = 0.17;
+// A thin group runs across the line when the cosine between their directions is below this.
+constexpr double kAcrossCosine = 0.7;
 
 // A long thin cluster (a wall, a shelf front, a row of benches) and the next long cluster along
 // its line are one structure when the stretch between them is hidden by something nearer the
@@ -90,6 +112,12 @@ std::uint16_t reachableSubCells(std::uint16_t mask, bool x_at_edge, int y_side) 
   return static_cast<std::uint16_t>(m & 0xFFFFU);
 }
 
+// Key of a cell given by column and row (which may step one below zero).
+std::uint64_t besideKey(std::int32_t column, std::int32_t row) {
+  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(column)) << kKeyShift) |
+         static_cast<std::uint32_t>(row);
+}
+
 // Calls `visit(x, y)` with the centre of each occupied quarter cell of a cell, in quarter cells.
 template <typename Visit>
 void forEachQuarterCell(std::int64_t column, std::int64_t row, std::uint16_t mask, Visit visit) {
@@ -135,10 +163,6 @@ CloudCluster::PartAxis CloudCluster::PartShape::axis() const {
   result.major = std::sqrt(half_sum + radius);
   result.minor = std::sqrt(std::max(half_sum - radius, 0.0));
   return result;
-}
-
-double CloudCluster::PartAxis::offsetOf(double x, double y) const {
-  return std::fabs((x - mean_x) * dir_y - (y - mean_y) * dir_x);
 }
 
 int CloudCluster::findRoot(int cell) {
@@ -224,15 +248,233 @@ void CloudCluster::measurePartMoments(int cell_count) {
   }
 }
 
+CloudCluster::PartAxis CloudCluster::fitLine(const Eigen::Vector2d* xy, std::size_t count,
+                                             const PartAxis* around, double within) {
+  // A few hundred points, evenly taken, fix a line as well as all of a dense wall's.
+  const std::size_t stride = std::max<std::size_t>(1, count / kLineFitPoints);
+  PartShape shape;
+  for (std::size_t k = 0; k < count; k += stride) {
+    if (around == nullptr || around->offsetOf(xy[k].x(), xy[k].y()) <= within) {
+      shape.addPoint(xy[k].x(), xy[k].y());
+    }
+  }
+  // No point within the window leaves a degenerate axis, on which no point lies.
+  shape.count = std::max(shape.count, 1.0);
+  return shape.axis();
+}
+
+void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double step,
+                                 double grid_min_x, double grid_min_y) {
+  const std::size_t n = cloud.points.size();
+  const std::size_t cluster_count = cluster_size_.size();
+  // Which clusters are long: their extents over their cells' occupied quarter cells (see
+  // measurePartExtents, whose roots are now the clusters'), then the points of the long ones
+  // grouped by cluster.
+  measurePartExtents(cell_count, step);
+  const double quarter = step / kSubCells;
+  cluster_is_long_.assign(cluster_count, 0);
+  for (int c = 0; c < cell_count; ++c) {
+    if (cell_parent_[c] == c && root_cluster_[c] >= 0) {
+      const PartShape& shape = part_shape_[c];
+      const auto k = static_cast<std::size_t>(root_cluster_[c]);
+      cluster_is_long_[k] = cluster_size_[k] >= 2 * kMinBeside &&
+                            std::hypot(static_cast<double>(shape.high_x - shape.low_x + 1),
+                                       static_cast<double>(shape.high_y - shape.low_y + 1)) *
+                                    quarter >
+                                kLongPart;
+    }
+  }
+  line_first_.assign(cluster_count + 1, 0);
+  bool any_long = false;
+  for (std::size_t k = 0; k < cluster_count; ++k) {
+    line_first_[k + 1] = line_first_[k] + (cluster_is_long_[k] != 0 ? cluster_size_[k] : 0);
+    any_long = any_long || cluster_is_long_[k] != 0;
+  }
+  if (!any_long) {
+    return;
+  }
+  // Point indices and coordinates side by side, so that the fits below run over contiguous
+  // memory.
+  line_points_.resize(static_cast<std::size_t>(line_first_[cluster_count]));
+  line_xy_.resize(line_points_.size());
+  line_fill_.assign(line_first_.begin(), line_first_.end() - 1);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (point_cell_[i] >= 0 && cluster_is_long_[static_cast<std::size_t>(point_cell_[i])] != 0) {
+      const auto slot = static_cast<std::size_t>(line_fill_[point_cell_[i]]++);
+      line_points_[slot] = static_cast<int>(i);
+      line_xy_[slot] = Eigen::Vector2d(cloud.points[i].x, cloud.points[i].y);
+    }
+  }
+  bool peeled = false;
+  for (std::size_t k = 0; k < cluster_count; ++k) {
+    if (cluster_is_long_[k] == 0) {
+      continue;
+    }
+    const int* indices = &line_points_[static_cast<std::size_t>(line_first_[k])];
+    const Eigen::Vector2d* xy = &line_xy_[static_cast<std::size_t>(line_first_[k])];
+    const auto count = static_cast<std::size_t>(cluster_size_[k]);
+    // The principal axis, refitted to the points ever nearer to it: what stands beside a wall, or
+    // the next wall round a corner, pulls the first fit off the wall.
+    PartAxis line = fitLine(xy, count, nullptr, 0.0);
+    for (const double within : kRefitWindows) {
+      line = fitLine(xy, count, &line, within);
+    }
+    std::size_t on_line = 0;
+    double low = std::numeric_limits<double>::max();
+    double high = std::numeric_limits<double>::lowest();
+    for (std::size_t m = 0; m < count; ++m) {
+      const Eigen::Vector2d& p = xy[m];
+      if (line.offsetOf(p.x(), p.y()) <= kOnLine) {
+        ++on_line;
+        const double along =
+            (p.x() - line.mean_x) * line.dir_x + (p.y() - line.mean_y) * line.dir_y;
+        low = std::min(low, along);
+        high = std::max(high, along);
+      }
+    }
+    // The origin's side of the line: signed offsets of that sign lie in front of it.
+    const double origin_side = line.mean_y * line.dir_x - line.mean_x * line.dir_y;
+    if (static_cast<double>(on_line) < kOnLineShare * static_cast<double>(count) ||
+        high - low <= kLongPart || std::fabs(origin_side) <= kBesideLine) {
+      continue;
+    }
+    // Group the points in front of the line by their cells, those within one cell beyond the
+    // kernel joined (as a person's legs are, see joinLegPieces).
+    beside_cells_.clear();
+    beside_points_.clear();
+    for (std::size_t m = 0; m < count; ++m) {
+      const int i = indices[m];
+      const pcl::PointXYZ& p = cloud.points[static_cast<std::size_t>(i)];
+      const double offset =
+          (xy[m].x() - line.mean_x) * line.dir_y - (xy[m].y() - line.mean_y) * line.dir_x;
+      if (std::fabs(offset) <= kBesideLine || (offset > 0.0) != (origin_side > 0.0)) {
+        continue;
+      }
+      // Cells of the clusterer's grid, which the code above keeps within 2^31 cells.
+      const auto column = static_cast<std::int32_t>((static_cast<double>(p.x) - grid_min_x) / step);
+      const auto row = static_cast<std::int32_t>((static_cast<double>(p.y) - grid_min_y) / step);
+      auto found =
+          beside_cells_.emplace(besideKey(column, row), static_cast<int>(beside_cells_.size()));
+      beside_points_.emplace_back(i, found.first->second);
+    }
+    if (beside_points_.size() < static_cast<std::size_t>(kMinBeside)) {
+      continue;
+    }
+    const int group_reach = kernel_reach_ + 1;
+    beside_parent_.resize(beside_cells_.size());
+    for (std::size_t c = 0; c < beside_parent_.size(); ++c) {
+      beside_parent_[c] = static_cast<int>(c);
+    }
+    auto root_of = [&](int c) {
+      while (beside_parent_[static_cast<std::size_t>(c)] != c) {
+        c = beside_parent_[static_cast<std::size_t>(c)] =
+            beside_parent_[static_cast<std::size_t>(beside_parent_[static_cast<std::size_t>(c)])];
+      }
+      return c;
+    };
+    for (const auto& cell : beside_cells_) {
+      const auto column = static_cast<std::int32_t>(cell.first >> kKeyShift);
+      const auto row = static_cast<std::int32_t>(cell.first & 0xFFFFFFFFU);
+      for (int dc = -group_reach; dc <= group_reach; ++dc) {
+        for (int dr = -group_reach; dr <= group_reach; ++dr) {
+          const auto other = beside_cells_.find(besideKey(column + dc, row + dr));
+          if (other != beside_cells_.end()) {
+            const int a = root_of(cell.second);
+            const int b = root_of(other->second);
+            beside_parent_[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
+          }
+        }
+      }
+    }
+    // Per group: its box and point count, then the groups that qualify get a cluster each.
+    beside_box_.assign(beside_cells_.size(), Eigen::Vector4f(std::numeric_limits<float>::max(),
+                                                             std::numeric_limits<float>::max(),
+                                                             std::numeric_limits<float>::lowest(),
+                                                             std::numeric_limits<float>::lowest()));
+    beside_count_.assign(beside_cells_.size(), 0);
+    beside_shape_.assign(beside_cells_.size(), PartShape{});
+    for (const auto& entry : beside_points_) {
+      const pcl::PointXYZ& p = cloud.points[static_cast<std::size_t>(entry.first)];
+      const auto group = static_cast<std::size_t>(root_of(entry.second));
+      Eigen::Vector4f& box = beside_box_[group];
+      box = Eigen::Vector4f(std::min(box[0], p.x), std::min(box[1], p.y), std::max(box[2], p.x),
+                            std::max(box[3], p.y));
+      ++beside_count_[group];
+      beside_shape_[group].addPoint(p.x, p.y);
+    }
+    // A group that is itself a thin line across the wall (the next wall round a corner, a door
+    // jamb) is structure going on, not something standing in front of it. What stands along the
+    // wall shows a thin face too, but one along the wall's line.
+    for (std::size_t g = 0; g < beside_shape_.size(); ++g) {
+      if (beside_count_[g] > 0) {
+        const PartAxis axis = beside_shape_[g].axis();
+        const double along = std::fabs(axis.dir_x * line.dir_x + axis.dir_y * line.dir_y);
+        if (axis.minor <= kLineThickness && axis.major >= kThinGroupSpread &&
+            along < kAcrossCosine) {
+          beside_count_[g] = 0;
+        }
+      }
+    }
+    beside_cluster_.assign(beside_cells_.size(), -1);
+    for (const auto& entry : beside_points_) {
+      const auto group = static_cast<std::size_t>(root_of(entry.second));
+      const Eigen::Vector4f& box = beside_box_[group];
+      if (beside_count_[group] < std::max(kMinBeside, para_.cluster_grid_th) ||
+          std::hypot(box[2] - box[0], box[3] - box[1]) > kBesideWidth) {
+        continue;
+      }
+      if (beside_cluster_[group] < 0) {
+        beside_cluster_[group] = static_cast<int>(cluster_size_.size());
+        cluster_size_.push_back(0);
+      }
+      --cluster_size_[k];
+      point_cell_[static_cast<std::size_t>(entry.first)] = beside_cluster_[group];
+      ++cluster_size_[static_cast<std::size_t>(beside_cluster_[group])];
+      peeled = true;
+    }
+  }
+  if (!peeled) {
+    return;
+  }
+  // Renumber by first point again.
+  renumbered_.assign(cluster_size_.size(), -1);
+  std::vector<int> sizes;
+  int next = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (point_cell_[i] < 0) {
+      continue;
+    }
+    int& target = renumbered_[static_cast<std::size_t>(point_cell_[i])];
+    if (target < 0) {
+      target = next++;
+    }
+    point_cell_[i] = target;
+  }
+  sizes.assign(static_cast<std::size_t>(next), 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (point_cell_[i] >= 0) {
+      ++sizes[static_cast<std::size_t>(point_cell_[i])];
+    }
+  }
+  cluster_size_.swap(sizes);
+}
+
 void CloudCluster::joinLegPieces(int cell_count, double step) {
   measurePartExtents(cell_count, step);
   const double quarter = step / kSubCells;
-  auto leg_sized = [&](const PartShape& shape) {
-    return std::hypot(static_cast<double>(shape.high_x - shape.low_x + 1),
-                      static_cast<double>(shape.high_y - shape.low_y + 1)) *
-               quarter <=
-           kLegPiece;
-  };
+  // Per root whether its part is leg-sized (the extents hold only for roots).
+  leg_sized_.assign(static_cast<std::size_t>(cell_count), 0);
+  for (int c = 0; c < cell_count; ++c) {
+    if (cell_parent_[c] == c) {
+      const PartShape& shape = part_shape_[c];
+      leg_sized_[static_cast<std::size_t>(c)] =
+          std::hypot(static_cast<double>(shape.high_x - shape.low_x + 1),
+                     static_cast<double>(shape.high_y - shape.low_y + 1)) *
+              quarter <=
+          kLegPiece;
+    }
+  }
+  auto leg_sized = [&](int root) { return leg_sized_[static_cast<std::size_t>(root)] != 0; };
   // Empty quarter cells allowed between two boxes, and the cells to search for them: a box
   // ending in the last quarter of a cell reaches a box starting that many quarters later.
   const auto gap = static_cast<std::int64_t>(kLegGap / quarter);
@@ -242,7 +484,7 @@ void CloudCluster::joinLegPieces(int cell_count, double step) {
   leg_pairs_.clear();
   for (int c = 0; c < cell_count; ++c) {
     const int root = findRoot(c);
-    if (!leg_sized(part_shape_[root])) {
+    if (!leg_sized(root)) {
       continue;
     }
     for (std::int64_t dc = 0; dc <= ring; ++dc) {
@@ -255,7 +497,7 @@ void CloudCluster::joinLegPieces(int cell_count, double step) {
           continue;
         }
         const int other = findRoot(neighbour);
-        if (other == root || !leg_sized(part_shape_[other])) {
+        if (other == root || !leg_sized(other)) {
           continue;
         }
         const PartShape& a = part_shape_[root];
@@ -651,6 +893,11 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
     }
     point_cell_[i] = root_cluster_[root];
     ++cluster_size_[point_cell_[i]];
+  }
+
+  // Then what stands in front of a wall, out of it.
+  if (kernel_reach_ > 0) {
+    peelFromLines(*cloud, cell_count, step, min_x, min_y);
   }
 
   const std::size_t first_output = clusters.size();

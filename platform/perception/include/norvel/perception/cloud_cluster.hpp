@@ -4,6 +4,9 @@
 #include <norvel/perception/cloud_cluster_para.hpp>
 #include <norvel/perception/point_cloud_types.hpp>
 
+#include <Eigen/Core>
+#include <Eigen/StdVector>
+
 #include <cstdint>
 #include <limits>
 #include <unordered_map>
@@ -60,7 +63,10 @@ class CloudCluster {
     double major{0.0};
     double minor{0.0};
     // Distance of a point from the axis.
-    double offsetOf(double x, double y) const;
+    double offsetOf(double x, double y) const {
+      const double offset = (x - mean_x) * dir_y - (y - mean_y) * dir_x;
+      return offset < 0.0 ? -offset : offset;
+    }
   };
   // Per part (by its root cell) its extent and moments over its occupied quarter cells, in
   // quarter cells.
@@ -78,6 +84,15 @@ class CloudCluster {
     bool is_long{false};
     bool needs_moments{false};
     PartAxis axis() const;
+    // Adds a point to the moments (not to the extent).
+    void addPoint(double x, double y) {
+      count += 1.0;
+      sum_x += x;
+      sum_y += y;
+      sum_xx += x * x;
+      sum_xy += x * y;
+      sum_yy += y * y;
+    }
   };
   // A long thin cluster: its root, axis (quarter cells) and ends along the axis.
   struct ShadowLine {
@@ -95,6 +110,16 @@ class CloudCluster {
   void joinPartsByShape(int cell_count, double step);
   // The third round (see the class comment): a person's legs, parted by more than the kernel.
   void joinLegPieces(int cell_count, double step);
+  // After the rounds, on the numbered clusters (point_cell_ holds each point's cluster,
+  // root_cluster_ each root cell's): what stands in front of a wall becomes a cluster of its own
+  // (see the class comment); clusters are numbered by first point again. The grid's cells are
+  // `step` wide from (grid_min_x, grid_min_y).
+  void peelFromLines(const PointCloud& cloud, int cell_count, double step, double grid_min_x,
+                     double grid_min_y);
+  // The principal axis of the `count` points `xy` (within `within` metres of `around` when
+  // given).
+  static PartAxis fitLine(const Eigen::Vector2d* xy, std::size_t count, const PartAxis* around,
+                          double within);
   // Per part (root cell): its extent and whether it is long; then the moments of the parts
   // marked needs_moments.
   void measurePartExtents(int cell_count, double step);
@@ -134,6 +159,24 @@ class CloudCluster {
     int second;
   };
   std::vector<LegPair> leg_pairs_;
+  std::vector<char> leg_sized_;
+  // peelFromLines scratch: per cluster whether it is long; the points of the long clusters
+  // grouped by cluster, and their coordinates; the cells of the points in front of a line, their
+  // groups, boxes (low x, low y, high x, high y), counts, shapes and new clusters; the
+  // renumbering.
+  std::vector<char> cluster_is_long_;
+  std::vector<int> line_first_;
+  std::vector<int> line_fill_;
+  std::vector<int> line_points_;
+  std::vector<Eigen::Vector2d, Eigen::aligned_allocator<Eigen::Vector2d>> line_xy_;
+  std::unordered_map<std::uint64_t, int> beside_cells_;
+  std::vector<std::pair<int, int>> beside_points_;
+  std::vector<int> beside_parent_;
+  std::vector<Eigen::Vector4f, Eigen::aligned_allocator<Eigen::Vector4f>> beside_box_;
+  std::vector<int> beside_count_;
+  std::vector<PartShape> beside_shape_;
+  std::vector<int> beside_cluster_;
+  std::vector<int> renumbered_;
   std::vector<PartShape> part_shape_;
   std::vector<int> cell_parent_;
   std::vector<int> root_cluster_;
