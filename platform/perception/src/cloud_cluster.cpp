@@ -112,12 +112,6 @@ std::uint16_t reachableSubCells(std::uint16_t mask, bool x_at_edge, int y_side) 
   return static_cast<std::uint16_t>(m & 0xFFFFU);
 }
 
-// Key of a cell given by column and row (which may step one below zero).
-std::uint64_t besideKey(std::int32_t column, std::int32_t row) {
-  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(column)) << kKeyShift) |
-         static_cast<std::uint32_t>(row);
-}
-
 // Calls `visit(x, y)` with the centre of each occupied quarter cell of a cell, in quarter cells.
 template <typename Visit>
 void forEachQuarterCell(std::int64_t column, std::int64_t row, std::uint16_t mask, Visit visit) {
@@ -285,6 +279,8 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
     }
   }
   line_first_.assign(cluster_count + 1, 0);
+  beside_slot_.assign(static_cast<std::size_t>(cell_count), -1);
+  beside_cells_.clear();
   bool any_long = false;
   for (std::size_t k = 0; k < cluster_count; ++k) {
     line_first_[k + 1] = line_first_[k] + (cluster_is_long_[k] != 0 ? cluster_size_[k] : 0);
@@ -338,29 +334,41 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
         high - low <= kLongPart || std::fabs(origin_side) <= kBesideLine) {
       continue;
     }
-    // Group the points in front of the line by their cells, those within one cell beyond the
-    // kernel joined (as a person's legs are, see joinLegPieces).
+    // Group the points in front of the line by their cells of the grid, those within one cell
+    // beyond the kernel joined (as a person's legs are, see joinLegPieces).
+    for (const int cell : beside_cells_) {
+      beside_slot_[static_cast<std::size_t>(cell)] = -1;
+    }
     beside_cells_.clear();
     beside_points_.clear();
     for (std::size_t m = 0; m < count; ++m) {
-      const int i = indices[m];
-      const pcl::PointXYZ& p = cloud.points[static_cast<std::size_t>(i)];
       const double offset =
           (xy[m].x() - line.mean_x) * line.dir_y - (xy[m].y() - line.mean_y) * line.dir_x;
       if (std::fabs(offset) <= kBesideLine || (offset > 0.0) != (origin_side > 0.0)) {
         continue;
       }
-      // Cells of the clusterer's grid, which the code above keeps within 2^31 cells.
-      const auto column = static_cast<std::int32_t>((static_cast<double>(p.x) - grid_min_x) / step);
-      const auto row = static_cast<std::int32_t>((static_cast<double>(p.y) - grid_min_y) / step);
-      auto found =
-          beside_cells_.emplace(besideKey(column, row), static_cast<int>(beside_cells_.size()));
-      beside_points_.emplace_back(i, found.first->second);
+      // The point's cell, computed as obstacleCluster computes it.
+      const int i = indices[m];
+      const pcl::PointXYZ& p = cloud.points[static_cast<std::size_t>(i)];
+      const int cell = cellIdAt(
+          static_cast<std::int64_t>((static_cast<double>(p.x) - grid_min_x) / step * kSubCells) /
+              kSubCells,
+          static_cast<std::int64_t>((static_cast<double>(p.y) - grid_min_y) / step * kSubCells) /
+              kSubCells);
+      if (cell < 0) {
+        continue;  // cannot happen: every finite point has its cell
+      }
+      int& slot = beside_slot_[static_cast<std::size_t>(cell)];
+      if (slot < 0) {
+        slot = static_cast<int>(beside_cells_.size());
+        beside_cells_.push_back(cell);
+      }
+      beside_points_.emplace_back(i, slot);
     }
     if (beside_points_.size() < static_cast<std::size_t>(kMinBeside)) {
       continue;
     }
-    const int group_reach = kernel_reach_ + 1;
+    const std::int64_t group_reach = kernel_reach_ + 1;
     beside_parent_.resize(beside_cells_.size());
     for (std::size_t c = 0; c < beside_parent_.size(); ++c) {
       beside_parent_[c] = static_cast<int>(c);
@@ -372,15 +380,14 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
       }
       return c;
     };
-    for (const auto& cell : beside_cells_) {
-      const auto column = static_cast<std::int32_t>(cell.first >> kKeyShift);
-      const auto row = static_cast<std::int32_t>(cell.first & 0xFFFFFFFFU);
-      for (int dc = -group_reach; dc <= group_reach; ++dc) {
-        for (int dr = -group_reach; dr <= group_reach; ++dr) {
-          const auto other = beside_cells_.find(besideKey(column + dc, row + dr));
-          if (other != beside_cells_.end()) {
-            const int a = root_of(cell.second);
-            const int b = root_of(other->second);
+    for (std::size_t slot = 0; slot < beside_cells_.size(); ++slot) {
+      const int cell = beside_cells_[slot];
+      for (std::int64_t dc = -group_reach; dc <= group_reach; ++dc) {
+        for (std::int64_t dr = -group_reach; dr <= group_reach; ++dr) {
+          const int other = cellIdAt(cell_column_[cell] + dc, cell_row_[cell] + dr);
+          if (other >= 0 && beside_slot_[static_cast<std::size_t>(other)] >= 0) {
+            const int a = root_of(static_cast<int>(slot));
+            const int b = root_of(beside_slot_[static_cast<std::size_t>(other)]);
             beside_parent_[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
           }
         }

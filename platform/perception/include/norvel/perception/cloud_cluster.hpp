@@ -161,15 +161,16 @@ class CloudCluster {
   std::vector<LegPair> leg_pairs_;
   std::vector<char> leg_sized_;
   // peelFromLines scratch: per cluster whether it is long; the points of the long clusters
-  // grouped by cluster, and their coordinates; the cells of the points in front of a line, their
-  // groups, boxes (low x, low y, high x, high y), counts, shapes and new clusters; the
-  // renumbering.
+  // grouped by cluster, and their coordinates; per cell its slot among the cells of the points in
+  // front of a line (-1: none), those cells, the points with their slots, the groups of slots,
+  // their boxes (low x, low y, high x, high y), counts, shapes and new clusters; the renumbering.
   std::vector<char> cluster_is_long_;
   std::vector<int> line_first_;
   std::vector<int> line_fill_;
   std::vector<int> line_points_;
   std::vector<Eigen::Vector2d, Eigen::aligned_allocator<Eigen::Vector2d>> line_xy_;
-  std::unordered_map<std::uint64_t, int> beside_cells_;
+  std::vector<int> beside_slot_;
+  std::vector<int> beside_cells_;
   std::vector<std::pair<int, int>> beside_points_;
   std::vector<int> beside_parent_;
   std::vector<Eigen::Vector4f, Eigen::aligned_allocator<Eigen::Vector4f>> beside_box_;
