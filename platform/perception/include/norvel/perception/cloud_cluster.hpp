@@ -29,8 +29,11 @@ namespace perception {
 // of 1 no cells join and neither do these). Last, a long thin cluster joins the next cluster along
 // its line (another long one, or a thin stretch on the line at least 0.5 m long) when the stretch
 // between them is hidden from the base frame's origin by something nearer (the shadow of a person
-// or a chair that cuts a wall into pieces) and not seen through. Clusters with fewer than
-// cluster_grid_th points are dropped.
+// or a chair that cuts a wall into pieces) and not seen through. Once the clusters stand, what
+// stands within the gap in front of a wall (a person walking along it, a bin against it), and so
+// joined it in the first round, is taken out again: the points of a wall-like cluster off its line
+// on the side the base frame's origin looks from, grouped, each body-sized group a cluster of its
+// own. Clusters with fewer than cluster_grid_th points are dropped.
 //
 // Order: clusters come out ordered by the input index of their first point, and the points of a
 // cluster keep their input order, so equal inputs give equal outputs.
@@ -159,6 +162,7 @@ class CloudCluster {
     int second;
   };
   std::vector<LegPair> leg_pairs_;
+  // Per root cell whether its part is leg-sized.
   std::vector<char> leg_sized_;
   // peelFromLines scratch: per cluster whether it is long; the points of the long clusters
   // grouped by cluster, and their coordinates; per cell its slot among the cells of the points in
