@@ -112,6 +112,22 @@ std::uint16_t reachableSubCells(std::uint16_t mask, bool x_at_edge, int y_side) 
   return static_cast<std::uint16_t>(m & 0xFFFFU);
 }
 
+// Root of `node` in the union-find forest `parent`, halving the path on the way.
+int rootIn(std::vector<int>& parent, int node) {
+  while (parent[static_cast<std::size_t>(node)] != node) {
+    parent[static_cast<std::size_t>(node)] =
+        parent[static_cast<std::size_t>(parent[static_cast<std::size_t>(node)])];
+    node = parent[static_cast<std::size_t>(node)];
+  }
+  return node;
+}
+
+// Index of the quarter cell holding coordinate `v` on a grid of `step` cells starting at `origin`;
+// the cell is this divided by kSubCells (multiplying by a power of two is exact).
+std::int64_t quarterIndex(float v, double origin, double step) {
+  return static_cast<std::int64_t>((static_cast<double>(v) - origin) / step * kSubCells);
+}
+
 // Calls `visit(x, y)` with the centre of each occupied quarter cell of a cell, in quarter cells.
 template <typename Visit>
 void forEachQuarterCell(std::int64_t column, std::int64_t row, std::uint16_t mask, Visit visit) {
@@ -160,11 +176,7 @@ CloudCluster::PartAxis CloudCluster::PartShape::axis() const {
 }
 
 int CloudCluster::findRoot(int cell) {
-  while (cell_parent_[cell] != cell) {
-    cell_parent_[cell] = cell_parent_[cell_parent_[cell]];
-    cell = cell_parent_[cell];
-  }
-  return cell;
+  return rootIn(cell_parent_, cell);
 }
 
 void CloudCluster::joinCells(int a, int b) {
@@ -217,9 +229,7 @@ void CloudCluster::measurePartExtents(int cell_count, double step) {
   for (int c = 0; c < cell_count; ++c) {
     if (cell_parent_[c] == c) {
       PartShape& shape = part_shape_[c];
-      const auto dx = static_cast<double>(shape.high_x - shape.low_x + 1);
-      const auto dy = static_cast<double>(shape.high_y - shape.low_y + 1);
-      shape.is_long = std::hypot(dx, dy) * quarter > kLongPart;
+      shape.is_long = shape.diagonal(quarter) > kLongPart;
     }
   }
 }
@@ -261,21 +271,14 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
                                  double grid_min_x, double grid_min_y) {
   const std::size_t n = cloud.points.size();
   const std::size_t cluster_count = cluster_size_.size();
-  // Which clusters are long: their extents over their cells' occupied quarter cells (see
-  // measurePartExtents, whose roots are now the clusters'), then the points of the long ones
-  // grouped by cluster.
+  // Which clusters are long (measurePartExtents, whose roots are now the clusters'), then the
+  // points of the long ones grouped by cluster.
   measurePartExtents(cell_count, step);
-  const double quarter = step / kSubCells;
   cluster_is_long_.assign(cluster_count, 0);
   for (int c = 0; c < cell_count; ++c) {
     if (cell_parent_[c] == c && root_cluster_[c] >= 0) {
-      const PartShape& shape = part_shape_[c];
       const auto k = static_cast<std::size_t>(root_cluster_[c]);
-      cluster_is_long_[k] = cluster_size_[k] >= 2 * kMinBeside &&
-                            std::hypot(static_cast<double>(shape.high_x - shape.low_x + 1),
-                                       static_cast<double>(shape.high_y - shape.low_y + 1)) *
-                                    quarter >
-                                kLongPart;
+      cluster_is_long_[k] = cluster_size_[k] >= 2 * kMinBeside && part_shape_[c].is_long;
     }
   }
   line_first_.assign(cluster_count + 1, 0);
@@ -347,14 +350,10 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
       if (std::fabs(offset) <= kBesideLine || (offset > 0.0) != (origin_side > 0.0)) {
         continue;
       }
-      // The point's cell, computed as obstacleCluster computes it.
       const int i = indices[m];
       const pcl::PointXYZ& p = cloud.points[static_cast<std::size_t>(i)];
-      const int cell = cellIdAt(
-          static_cast<std::int64_t>((static_cast<double>(p.x) - grid_min_x) / step * kSubCells) /
-              kSubCells,
-          static_cast<std::int64_t>((static_cast<double>(p.y) - grid_min_y) / step * kSubCells) /
-              kSubCells);
+      const int cell = cellIdAt(quarterIndex(p.x, grid_min_x, step) / kSubCells,
+                                quarterIndex(p.y, grid_min_y, step) / kSubCells);
       if (cell < 0) {
         continue;  // cannot happen: every finite point has its cell
       }
@@ -373,13 +372,7 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
     for (std::size_t c = 0; c < beside_parent_.size(); ++c) {
       beside_parent_[c] = static_cast<int>(c);
     }
-    auto root_of = [&](int c) {
-      while (beside_parent_[static_cast<std::size_t>(c)] != c) {
-        c = beside_parent_[static_cast<std::size_t>(c)] =
-            beside_parent_[static_cast<std::size_t>(beside_parent_[static_cast<std::size_t>(c)])];
-      }
-      return c;
-    };
+    auto root_of = [&](int slot) { return rootIn(beside_parent_, slot); };
     for (std::size_t slot = 0; slot < beside_cells_.size(); ++slot) {
       const int cell = beside_cells_[slot];
       for (std::int64_t dc = -group_reach; dc <= group_reach; ++dc) {
@@ -445,7 +438,6 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
   }
   // Renumber by first point again.
   renumbered_.assign(cluster_size_.size(), -1);
-  std::vector<int> sizes;
   int next = 0;
   for (std::size_t i = 0; i < n; ++i) {
     if (point_cell_[i] < 0) {
@@ -457,13 +449,12 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
     }
     point_cell_[i] = target;
   }
-  sizes.assign(static_cast<std::size_t>(next), 0);
+  cluster_size_.assign(static_cast<std::size_t>(next), 0);
   for (std::size_t i = 0; i < n; ++i) {
     if (point_cell_[i] >= 0) {
-      ++sizes[static_cast<std::size_t>(point_cell_[i])];
+      ++cluster_size_[static_cast<std::size_t>(point_cell_[i])];
     }
   }
-  cluster_size_.swap(sizes);
 }
 
 void CloudCluster::joinLegPieces(int cell_count, double step) {
@@ -473,12 +464,7 @@ void CloudCluster::joinLegPieces(int cell_count, double step) {
   leg_sized_.assign(static_cast<std::size_t>(cell_count), 0);
   for (int c = 0; c < cell_count; ++c) {
     if (cell_parent_[c] == c) {
-      const PartShape& shape = part_shape_[c];
-      leg_sized_[static_cast<std::size_t>(c)] =
-          std::hypot(static_cast<double>(shape.high_x - shape.low_x + 1),
-                     static_cast<double>(shape.high_y - shape.low_y + 1)) *
-              quarter <=
-          kLegPiece;
+      leg_sized_[static_cast<std::size_t>(c)] = part_shape_[c].diagonal(quarter) <= kLegPiece;
     }
   }
   auto leg_sized = [&](int root) { return leg_sized_[static_cast<std::size_t>(root)] != 0; };
@@ -537,10 +523,7 @@ void CloudCluster::joinLegPieces(int cell_count, double step) {
     joined.low_y = std::min(joined.low_y, other.low_y);
     joined.high_x = std::max(joined.high_x, other.high_x);
     joined.high_y = std::max(joined.high_y, other.high_y);
-    if (std::hypot(static_cast<double>(joined.high_x - joined.low_x + 1),
-                   static_cast<double>(joined.high_y - joined.low_y + 1)) *
-            quarter >
-        kBodyWidth) {
+    if (joined.diagonal(quarter) > kBodyWidth) {
       continue;
     }
     joinCells(a, b);
@@ -815,12 +798,8 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
       point_cell_[i] = -1;
       continue;
     }
-    // Quarter-cell indices; multiplying by a power of two is exact, so the cell is the quarter
-    // index divided by four.
-    const auto quarter_x =
-        static_cast<std::int64_t>((static_cast<double>(p.x) - min_x) / step * kSubCells);
-    const auto quarter_y =
-        static_cast<std::int64_t>((static_cast<double>(p.y) - min_y) / step * kSubCells);
+    const std::int64_t quarter_x = quarterIndex(p.x, min_x, step);
+    const std::int64_t quarter_y = quarterIndex(p.y, min_y, step);
     const std::int64_t column = quarter_x / kSubCells;
     const std::int64_t row = quarter_y / kSubCells;
     int* slot = nullptr;

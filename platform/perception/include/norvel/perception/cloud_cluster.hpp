@@ -7,6 +7,7 @@
 #include <Eigen/Core>
 #include <Eigen/StdVector>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <unordered_map>
@@ -87,6 +88,12 @@ class CloudCluster {
     bool is_long{false};
     bool needs_moments{false};
     PartAxis axis() const;
+    // The extent's diagonal in metres, given the size of a quarter cell.
+    double diagonal(double quarter) const {
+      return std::hypot(static_cast<double>(high_x - low_x + 1),
+                        static_cast<double>(high_y - low_y + 1)) *
+             quarter;
+    }
     // Adds a point to the moments (not to the extent).
     void addPoint(double x, double y) {
       count += 1.0;
