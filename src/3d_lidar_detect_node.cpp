@@ -666,6 +666,11 @@ void LidarDetectNode::createPerceptionObjects() {
     detector->Init(dynamic_cloud_detector_sensor_infos_.at(n));
     dynamic_cloud_detectors_.push_back(detector);
   }
+  // A walker who just crossed into a camera's view, or a place the robot turned towards, lies
+  // outside that camera's earlier frames but inside its neighbours'.
+  for (const auto& detector : dynamic_cloud_detectors_) {
+    detector->ShareHistoryWith(dynamic_cloud_detectors_);
+  }
 }
 
 void LidarDetectNode::lidarMsgCallback(const sensor_msgs::msg::PointCloud2::ConstSharedPtr msg) {
@@ -975,17 +980,21 @@ void LidarDetectNode::doDynamicStaticSplit(const CloudList& obstacle_clouds,
   if (!pose_found) {
     LOG_ERROR("getTransformMatrix: {} -> {} is failed!", base_frame_id_, map_frame_id_);
   }
-  // Each camera's detector is touched by the one job of its camera only.
+  // Each camera's detector is updated by the one job of its camera only. The detectors read each
+  // other's history while they divide the clusters, so every camera is updated first.
   const size_t cameras = cameraCount();
   const size_t first = dynamic_lists.size();
   dynamic_lists.resize(first + cameras);
   static_lists.resize(first + cameras);
+  if (pose_found) {
+    stage_lanes_->run(cameras, [&](size_t i, size_t /*lane*/) {
+      // The floor tells the detector where its rays passed through (see Update).
+      dynamic_cloud_detectors_.at(i)->Update(obstacle_clouds.at(i), T_base2map_, false,
+                                             ground_clouds.at(i));
+    });
+  }
   stage_lanes_->run(cameras, [&](size_t i, size_t /*lane*/) {
     norvel::perception::DynamicCloudDetector& detector = *dynamic_cloud_detectors_.at(i);
-    if (pose_found) {
-      // The floor tells the detector where its rays passed through (see Update).
-      detector.Update(obstacle_clouds.at(i), T_base2map_, false, ground_clouds.at(i));
-    }
     for (const PointCloudPtr& cluster : cluster_lists.at(i)) {
       auto dynamic_part = std::make_shared<PointCloud>();
       auto static_part = std::make_shared<PointCloud>();

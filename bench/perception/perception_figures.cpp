@@ -208,13 +208,17 @@ void splitClusters(norvel::perception::DynamicCloudDetector& detector,
   }
 }
 
+// Each pipeline runs a frame in two steps, as the node does: every camera's ground, clusters and
+// motion-detector update first, then every camera's split, since the cameras' detectors share
+// their histories.
 struct OurPipeline {
   norvel::perception::RemoveGroundLineFit remover{norvel::perception::GroundRemovalParams{}};
   norvel::perception::CloudCluster clusterer{norvel::perception::CloudClusterPara{}};
-  std::unique_ptr<norvel::perception::DynamicCloudDetector> detector;
+  std::shared_ptr<norvel::perception::DynamicCloudDetector> detector;
+  std::vector<PointCloudPtr> clusters;
 
-  void run(const CameraCloud& in, const Eigen::Matrix4f& base_to_map, Figures& fig, Result& r,
-           const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
+  void update(const CameraCloud& in, const Eigen::Matrix4f& base_to_map, Figures& fig, Result& r,
+              const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
     auto obstacles = std::make_shared<PointCloud>();
     auto ground = std::make_shared<PointCloud>();
     auto t0 = Clock::now();
@@ -224,7 +228,7 @@ struct OurPipeline {
       r.ground[index_of.at(keyOf(p))] = true;
     }
     t0 = Clock::now();
-    std::vector<PointCloudPtr> clusters;
+    clusters.clear();
     int count = 0;
     clusterer.obstacleCluster(obstacles, count, clusters);
     fig.ms_cluster += msSince(t0);
@@ -235,16 +239,23 @@ struct OurPipeline {
     }
     t0 = Clock::now();
     detector->Update(obstacles, base_to_map, false, ground);
+    fig.ms_dynamic += msSince(t0);
+  }
+
+  void split(Figures& fig, Result& r,
+             const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
+    const auto t0 = Clock::now();
     splitClusters(*detector, clusters, index_of, r);
     fig.ms_dynamic += msSince(t0);
   }
 };
 
 struct PclBaseline {
-  std::unique_ptr<norvel::perception::DynamicCloudDetector> detector;
+  std::shared_ptr<norvel::perception::DynamicCloudDetector> detector;
+  std::vector<PointCloudPtr> clusters;
 
-  void run(const CameraCloud& in, const Eigen::Matrix4f& base_to_map, Figures& fig, Result& r,
-           const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
+  void update(const CameraCloud& in, const Eigen::Matrix4f& base_to_map, Figures& fig, Result& r,
+              const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
     auto t0 = Clock::now();
     pcl::PointIndices inliers;
     pcl::ModelCoefficients coefficients;
@@ -275,7 +286,7 @@ struct PclBaseline {
       r.ground[i] = is_inlier[i];
     }
     t0 = Clock::now();
-    std::vector<PointCloudPtr> clusters;
+    clusters.clear();
     if (!obstacles->empty()) {
       auto tree = std::make_shared<pcl::search::KdTree<pcl::PointXYZ>>();
       tree->setInputCloud(obstacles);
@@ -302,9 +313,23 @@ struct PclBaseline {
     }
     t0 = Clock::now();
     detector->Update(obstacles, base_to_map, false, ground);
+    fig.ms_dynamic += msSince(t0);
+  }
+
+  void split(Figures& fig, Result& r,
+             const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
+    const auto t0 = Clock::now();
     splitClusters(*detector, clusters, index_of, r);
     fig.ms_dynamic += msSince(t0);
   }
+};
+
+// One camera's cloud of the current frame, its points' indices and both pipelines' results.
+struct CameraWork {
+  CameraCloud cloud;
+  std::unordered_map<PointKey, std::size_t, PointKeyHash> index_of;
+  Result ours;
+  Result pcl;
 };
 
 }  // namespace
@@ -360,21 +385,29 @@ int main(int argc, char** argv) {
     std::vector<norvel::perception::CameraInfo> cameras;
     std::vector<OurPipeline> ours(4);
     std::vector<PclBaseline> pcl_runs(4);
+    std::vector<std::shared_ptr<norvel::perception::DynamicCloudDetector>> our_detectors;
+    std::vector<std::shared_ptr<norvel::perception::DynamicCloudDetector>> pcl_detectors;
     for (int c = 0; c < 4; ++c) {
       const float start = static_cast<float>(c * M_PI / 2);
       cameras.push_back(perception_bench::makeCamera(start, start + static_cast<float>(M_PI / 2),
                                                      lidar_to_base, c));
       ours[c].detector =
-          std::make_unique<norvel::perception::DynamicCloudDetector>(PERCEPTION_YAML);
+          std::make_shared<norvel::perception::DynamicCloudDetector>(PERCEPTION_YAML);
       ours[c].detector->Init(cameras[c]);
+      our_detectors.push_back(ours[c].detector);
       pcl_runs[c].detector =
-          std::make_unique<norvel::perception::DynamicCloudDetector>(PERCEPTION_YAML);
+          std::make_shared<norvel::perception::DynamicCloudDetector>(PERCEPTION_YAML);
       pcl_runs[c].detector->Init(cameras[c]);
+      pcl_detectors.push_back(pcl_runs[c].detector);
+    }
+    for (int c = 0; c < 4; ++c) {
+      ours[c].detector->ShareHistoryWith(our_detectors);
+      pcl_runs[c].detector->ShareHistoryWith(pcl_detectors);
     }
     Figures ours_fig;
     Figures pcl_fig;
     lidar_sim::SimulatedFrame frame;
-    CameraCloud camera_cloud;
+    std::vector<CameraWork> work(4);
     const long frames = std::min<long>(max_frames, simulator.frameCount());
     double floor_z_sum = 0.0;
     long floor_count = 0;
@@ -388,28 +421,35 @@ int main(int argc, char** argv) {
       simulator.simulateFrame(static_cast<std::uint32_t>(k), frame);
       const Eigen::Matrix4f base_to_map = frame.map_to_base.matrix().cast<float>();
       for (int c = 0; c < 4; ++c) {
-        perception_bench::prepareCameraCloud(frame, cameras[c], camera_cloud);
-        std::unordered_map<PointKey, std::size_t, PointKeyHash> index_of;
-        index_of.reserve(camera_cloud.cloud->size());
-        for (std::size_t i = 0; i < camera_cloud.cloud->size(); ++i) {
-          index_of.emplace(keyOf(camera_cloud.cloud->points[i]), i);
-          if (camera_cloud.truth[i].label == lidar_sim::PointLabel::kGround) {
-            floor_z_sum += camera_cloud.cloud->points[i].z;
+        CameraWork& w = work[c];
+        perception_bench::prepareCameraCloud(frame, cameras[c], w.cloud);
+        w.index_of.clear();
+        w.index_of.reserve(w.cloud.cloud->size());
+        for (std::size_t i = 0; i < w.cloud.cloud->size(); ++i) {
+          w.index_of.emplace(keyOf(w.cloud.cloud->points[i]), i);
+          if (w.cloud.truth[i].label == lidar_sim::PointLabel::kGround) {
+            floor_z_sum += w.cloud.cloud->points[i].z;
             ++floor_count;
           }
         }
-        const std::size_t n = camera_cloud.cloud->size();
-        Result r{std::vector<bool>(n, false), std::vector<int>(n, -1), std::vector<bool>(n, false)};
-        ours[c].run(camera_cloud, base_to_map, ours_fig, r, index_of);
-        ours_fig.add(camera_cloud, r, si, k, c);
-        ours_all.add(camera_cloud, r, si, k, c);
+        const std::size_t n = w.cloud.cloud->size();
+        w.ours = Result{std::vector<bool>(n, false), std::vector<int>(n, -1),
+                        std::vector<bool>(n, false)};
+        w.pcl = w.ours;
+        ours[c].update(w.cloud, base_to_map, ours_fig, w.ours, w.index_of);
+        pcl_runs[c].update(w.cloud, base_to_map, pcl_fig, w.pcl, w.index_of);
+      }
+      for (int c = 0; c < 4; ++c) {
+        CameraWork& w = work[c];
+        ours[c].split(ours_fig, w.ours, w.index_of);
+        ours_fig.add(w.cloud, w.ours, si, k, c);
+        ours_all.add(w.cloud, w.ours, si, k, c);
         if (held_out) {
-          ours_held_out.add(camera_cloud, r, si, k, c);
+          ours_held_out.add(w.cloud, w.ours, si, k, c);
         }
-        Result b{std::vector<bool>(n, false), std::vector<int>(n, -1), std::vector<bool>(n, false)};
-        pcl_runs[c].run(camera_cloud, base_to_map, pcl_fig, b, index_of);
-        pcl_fig.add(camera_cloud, b, si, k, c);
-        pcl_all.add(camera_cloud, b, si, k, c);
+        pcl_runs[c].split(pcl_fig, w.pcl, w.index_of);
+        pcl_fig.add(w.cloud, w.pcl, si, k, c);
+        pcl_all.add(w.cloud, w.pcl, si, k, c);
       }
     }
     ours_all.addTimes(ours_fig);

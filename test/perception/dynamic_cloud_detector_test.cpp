@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,18 +20,25 @@ using norvel::perception::DynamicCloudDetectorConfig;
 using perception_test::Box;
 using perception_test::Pose;
 
-// The node's default virtual camera: azimuths 0..90 degrees (looking at 45), 1280 x 800, at the
-// lidar 0.3 m above the base; rows of the rotation (-s 0 c), (c 0 s), (0 1 0).
-CameraInfo defaultCamera() {
+// The node's default virtual camera turned to azimuths start..start + 90 degrees, 1280 x 800, at
+// the lidar 0.3 m above the base; rows of the rotation (-s 0 c), (c 0 s), (0 1 0) for the
+// middle azimuth.
+CameraInfo cameraFrom(float start_deg) {
   CameraInfo info;
   info.width = 1280;
   info.height = 800;
   info.intrinsics << 640.0F, 0.0F, 640.0F, 0.0F, 220.98F, 400.0F, 0.0F, 0.0F, 1.0F;
-  const float c = std::cos(perception_test::kPi / 4.0F);
-  const float s = std::sin(perception_test::kPi / 4.0F);
+  const float middle = (start_deg + 45.0F) * perception_test::kPi / 180.0F;
+  const float c = std::cos(middle);
+  const float s = std::sin(middle);
   info.camera_to_base << -s, 0, c, 0, c, 0, s, 0, 0, 1, 0, perception_test::kLidarHeight, 0, 0, 0,
       1;
   return info;
+}
+
+// The node's default virtual camera: azimuths 0..90 degrees (looking at 45).
+CameraInfo defaultCamera() {
+  return cameraFrom(0.0F);
 }
 
 // What the detector sees: the camera's obstacle points (ROI, above 5 cm), with the object id of
@@ -454,14 +462,16 @@ TEST(DynamicCloudDetector, KeepsNewlyVisibleAndBrieflyOccludedStructureStatic) {
 }
 
 // Like obstacleFrame, but as a spinning lidar takes it while the robot moves: the sweep starts
-// behind the sensor and turns clockwise once per 0.1 s frame, each column is cast from the pose
-// of its own instant and stays in the base frame of that instant, and the frame is stamped with
-// the pose at its start. `at` gives the pose at a time in seconds.
+// behind the sensor (azimuth 180) and turns clockwise once per 0.1 s frame, each column is cast
+// from the pose of its own instant and stays in the base frame of that instant, and the frame is
+// stamped with the pose at its start. `at` gives the pose at a time in seconds; azimuths
+// [az_begin, az_end) in degrees, within -180..180.
 template <typename PoseAt>
-Frame smearedFrame(PoseAt at, float frame_start, const std::vector<Box>& boxes) {
+Frame smearedFrame(PoseAt at, float frame_start, const std::vector<Box>& boxes,
+                   float az_begin = 0.0F, float az_end = 90.0F) {
   Frame f;
-  for (float az = 0.0F; az < 90.0F; az += 0.5F) {
-    const float t = frame_start + 0.1F * (180.0F - az) / 360.0F;
+  for (float az = az_begin; az < az_end; az += 0.5F) {
+    const float t = frame_start + 0.1F * std::fmod(180.0F - az, 360.0F) / 360.0F;
     addObstacleHits(perception_test::scan(at(t), boxes, az, az + 0.25F, 0.5F), f);
   }
   return f;
@@ -482,6 +492,98 @@ TEST(DynamicCloudDetector, KeepsStructureStaticWhenTheRobotStartsAndStopsTurning
     const Frame frame = smearedFrame(pose_at, start, room());
     detector.Update(frame.cloud, pose_at(start).baseToMap(), false, frame.floor);
     total.add(divide(detector, frame, -1));
+  }
+  ASSERT_GT(total.static_total, 5000);
+  EXPECT_LE(total.static_dynamic, total.static_total / 200);
+}
+
+// Two cameras side by side, `first` seeing azimuths first_start..+90 and `second` the 90 degrees
+// before them, optionally sharing their histories.
+struct CameraPair {
+  std::shared_ptr<DynamicCloudDetector> first;
+  std::shared_ptr<DynamicCloudDetector> second;
+};
+
+CameraPair cameraPair(float first_start_deg, bool shared) {
+  CameraPair pair{std::make_shared<DynamicCloudDetector>(PERCEPTION_DEFAULT_YAML),
+                  std::make_shared<DynamicCloudDetector>(PERCEPTION_DEFAULT_YAML)};
+  EXPECT_TRUE(pair.first->Init(cameraFrom(first_start_deg)));
+  EXPECT_TRUE(pair.second->Init(cameraFrom(first_start_deg - 90.0F)));
+  if (shared) {
+    const std::vector<std::shared_ptr<DynamicCloudDetector>> both = {pair.first, pair.second};
+    pair.first->ShareHistoryWith(both);
+    pair.second->ShareHistoryWith(both);
+  }
+  return pair;
+}
+
+TEST(DynamicCloudDetector, AsksTheNeighbouringCameraAboutPlacesTheRobotTurnedTowards) {
+  // The robot turns right on the spot at 30 degrees per second while a person walks straight at
+  // it, 10 degrees right of where it first looked: the person passes from the right camera's view
+  // (azimuths -90..0) into the left one's (0..90). In the left camera's first frames of them its
+  // earlier frames looked farther left; only the right camera's saw the place they walked into.
+  const Box pillar{{2.0F, 1.6F, 0.0F}, {2.3F, 1.9F, 2.5F}, 1};
+  const Box cabinet{{2.2F, -2.6F, 0.0F}, {2.8F, -2.0F, 1.2F}, 2};
+  Shares alone;
+  Shares shared;
+  for (const bool share : {false, true}) {
+    SCOPED_TRACE(share ? "shared histories" : "each camera alone");
+    const CameraPair cameras = cameraPair(0.0F, share);
+    Shares& entering = share ? shared : alone;
+    for (int k = 0; k < 24; ++k) {
+      const Pose pose{0.0F, 0.0F, 0.4F - 0.052F * k};
+      const float range = 4.2F - 0.1F * k;
+      const float cx = range * std::cos(-0.17F);
+      const float cy = range * std::sin(-0.17F);
+      const std::vector<Box> scene = {
+          pillar, cabinet, {{cx - 0.15F, cy - 0.22F, 0.0F}, {cx + 0.15F, cy + 0.22F, 1.75F}, 9}};
+      Frame left;
+      addObstacleHits(perception_test::scan(pose, scene, 0.0F, 90.0F, 0.5F), left);
+      Frame right;
+      addObstacleHits(perception_test::scan(pose, scene, -90.0F, 0.0F, 0.5F), right);
+      cameras.first->Update(left.cloud, pose.baseToMap(), false, left.floor);
+      cameras.second->Update(right.cloud, pose.baseToMap(), false, right.floor);
+      const Shares left_shares = divideAsClusters(*cameras.first, left);
+      const Shares right_shares = divideAsClusters(*cameras.second, right);
+      // The walker's middle 2 to 12 degrees inside the left camera.
+      const float azimuth = std::atan2(cy, cx) - pose.yaw;
+      if (azimuth > 0.035F && azimuth < 0.21F) {
+        entering.moving_total += left_shares.moving_total;
+        entering.moving_dynamic += left_shares.moving_dynamic;
+      }
+      EXPECT_EQ(left_shares.static_dynamic, 0) << "frame " << k;
+      EXPECT_EQ(right_shares.static_dynamic, 0) << "frame " << k;
+    }
+  }
+  ASSERT_GT(shared.moving_total, 100);
+  EXPECT_EQ(shared.moving_total, alone.moving_total);
+  EXPECT_LT(alone.moving_dynamic, alone.moving_total / 4);
+  EXPECT_GT(shared.moving_dynamic, shared.moving_total * 3 / 4);
+}
+
+TEST(DynamicCloudDetector, AllowsForTheSweepBetweenTwoCamerasWhileTheRobotTurns) {
+  // Two cameras behind the robot on either side of where the sweep starts and ends (azimuth 180):
+  // the left one's sector (90..180) is taken in the first quarter of every sweep, the right one's
+  // (-180..-90) in the last. The robot turns right at 60 degrees per second in a static room, so
+  // the places the right camera sees now were in the left one's view a few frames ago, in scans
+  // smeared up to 6 degrees apart from its own.
+  const std::vector<Box> room_behind = {{{-4.7F, -6.0F, 0.0F}, {-4.5F, 6.0F, 2.0F}, 1},
+                                        {{-6.0F, -4.7F, 0.0F}, {4.7F, -4.5F, 2.0F}, 2},
+                                        {{-6.0F, 4.5F, 0.0F}, {4.7F, 4.7F, 2.0F}, 3},
+                                        {{-2.6F, 0.8F, 0.0F}, {-2.0F, 1.2F, 0.9F}, 4},
+                                        {{-1.4F, -2.7F, 0.0F}, {-1.2F, -2.5F, 2.0F}, 5},
+                                        {{-3.0F, -1.0F, 0.0F}, {-2.8F, -0.8F, 2.0F}, 6}};
+  auto pose_at = [](float t) { return Pose{0.0F, 0.0F, -1.047F * t}; };
+  const CameraPair cameras = cameraPair(90.0F, true);
+  Shares total;
+  for (int k = 0; k < 30; ++k) {
+    const float start = 0.1F * k;
+    const Frame left = smearedFrame(pose_at, start, room_behind, 90.0F, 180.0F);
+    const Frame right = smearedFrame(pose_at, start, room_behind, -180.0F, -90.0F);
+    cameras.first->Update(left.cloud, pose_at(start).baseToMap(), false, left.floor);
+    cameras.second->Update(right.cloud, pose_at(start).baseToMap(), false, right.floor);
+    total.add(divide(*cameras.first, left, -1));
+    total.add(divide(*cameras.second, right, -1));
   }
   ASSERT_GT(total.static_total, 5000);
   EXPECT_LE(total.static_dynamic, total.static_total / 200);

@@ -214,6 +214,7 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   compared_depth_.reserve(history_.size());
   compared_roi_margin_.reserve(history_.size());
   compared_roi_margin_per_metre_.reserve(history_.size());
+  compared_other_spread_.reserve(history_.size());
   widened_depth_.assign(history_.size(), std::vector<float>(pixels, kEmpty));
   block_prefix_.assign(static_cast<std::size_t>(image_width_), kEmpty);
   block_suffix_.assign(static_cast<std::size_t>(image_width_), kEmpty);
@@ -419,6 +420,7 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
   compared_depth_.clear();
   compared_roi_margin_.clear();
   compared_roi_margin_per_metre_.clear();
+  compared_other_spread_.clear();
   for (std::size_t slot_index = 0; slot_index < history_.size(); ++slot_index) {
     const HistoryFrame& frame = history_[slot_index];
     if (frame.sequence == 0 ||
@@ -437,6 +439,17 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
     // The 3 x 3 neighbourhood of the rendered image already absorbs half a pixel.
     const int radius =
         std::min(image_width_, static_cast<int>(std::ceil(mismatch / pixel_angle - 0.5F)));
+    // Another camera's points were taken at another time of the sweep than this camera's, up to
+    // a whole sweep earlier or later: the smears may differ by up to the larger of the two, or by
+    // their difference where the robot turned the other way.
+    const float other_mismatch = std::max({std::fabs(yaw_step), std::fabs(frame.yaw_step),
+                                           std::fabs(yaw_step - frame.yaw_step)}) +
+                                 std::max({translation_step.norm(), frame.translation_step.norm(),
+                                           (translation_step - frame.translation_step).norm()}) /
+                                     kSmearReferenceDistance;
+    const int other_radius =
+        std::min(image_width_, static_cast<int>(std::ceil(other_mismatch / pixel_angle - 0.5F)));
+    compared_other_spread_.push_back(std::max(0, other_radius - std::max(0, radius)));
     if (radius > 0) {
       horizontalMin(frame.nearest_depth, radius, widened_depth_[slot_index]);
       compared_depth_.push_back(&widened_depth_[slot_index]);
@@ -473,7 +486,7 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
 
 bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, int pixel,
                                              float beyond, float height, const Eigen::Vector3f& q,
-                                             float horizontal) const {
+                                             float horizontal, int half_width) const {
   // Rows whose rays, at the point's depth, pass outside the sensor's view, above the height cut
   // or under the floor (whose returns are removed as ground) are empty for that reason alone and
   // cannot vouch for the pixel. The window of rows asked slides away from them; where fewer rows
@@ -505,29 +518,35 @@ bool DynamicCloudDetector::nothingNearAround(const std::vector<float>& depth, in
   if (last - first < 2 * kHoleRows) {
     return false;
   }
-  return columnClear(depth, pixel, first, last, beyond);
+  return columnClear(depth, pixel, first, last, beyond, half_width);
 }
 
 bool DynamicCloudDetector::columnClear(const std::vector<float>& depth, int pixel, int first,
-                                       int last, float beyond) const {
+                                       int last, float beyond, int half_width) const {
   const int u = pixel % image_width_;
   const int v = pixel / image_width_;
+  const int first_u = std::max(0, u - half_width);
+  const int last_u = std::min(image_width_ - 1, u + half_width);
   for (int vv = std::max(0, v + first); vv <= std::min(image_height_ - 1, v + last); ++vv) {
-    if (!(depth[static_cast<std::size_t>(vv) * image_width_ + u] > beyond)) {
-      return false;
+    const float* row = &depth[static_cast<std::size_t>(vv) * image_width_];
+    for (int uu = first_u; uu <= last_u; ++uu) {
+      if (!(row[uu] > beyond)) {
+        return false;
+      }
     }
   }
   return true;
 }
 
-bool DynamicCloudDetector::floorSeenBeyond(std::size_t frame, int pixel, float beyond) const {
+bool DynamicCloudDetector::floorSeenBeyond(std::size_t frame, int pixel, float beyond,
+                                           int half_width) const {
   // The floor image is not widened for the smear (see Update): the widened obstacle image, which
   // must be empty around the pixel, already keeps static edges from passing for free space.
   const float floor = compared_frames_[frame]->floor_depth[static_cast<std::size_t>(pixel)];
   // The lines just above and below must not hold an obstacle at or before the point either (see
   // the return-behind case in evidenceFor).
   return floor != kEmpty && floor > beyond &&
-         columnClear(*compared_depth_[frame], pixel, -1, 1, beyond);
+         columnClear(*compared_depth_[frame], pixel, -1, 1, beyond, half_width);
 }
 
 bool DynamicCloudDetector::rayStaysInBand(const Eigen::Vector3f& point_in_base) const {
@@ -684,21 +703,137 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::movesAway(
 }
 
 bool DynamicCloudDetector::isDynamic(const pcl::PointXYZ& point) const {
-  const Evidence evidence = evidenceFor(point, false);
+  const Evidence evidence = evidenceFor(point, false, currentSharing());
   return evidence == Evidence::kMoved || evidence == Evidence::kMovedByEmptiness;
 }
 
+void DynamicCloudDetector::ShareHistoryWith(
+    const std::vector<std::shared_ptr<DynamicCloudDetector>>& others) {
+  shared_with_.clear();
+  for (const std::shared_ptr<DynamicCloudDetector>& other : others) {
+    if (other != nullptr && other.get() != this) {
+      shared_with_.emplace_back(other);
+    }
+  }
+}
+
+DynamicCloudDetector::Sharing DynamicCloudDetector::currentSharing() const {
+  Sharing sharing;
+  for (const std::weak_ptr<const DynamicCloudDetector>& weak : shared_with_) {
+    std::shared_ptr<const DynamicCloudDetector> other = weak.lock();
+    // Its compared frames are relative to its latest pose: only one updated with this frame can
+    // judge this frame's points.
+    if (other != nullptr && other->initialized_ && other->has_previous_pose_ &&
+        has_previous_pose_ && other->frames_seen_ == frames_seen_ &&
+        other->previous_base_to_map_ == previous_base_to_map_) {
+      sharing.push_back(std::move(other));
+    }
+  }
+  return sharing;
+}
+
+DynamicCloudDetector::FrameVote DynamicCloudDetector::sharedVote(const Sharing& sharing, float age,
+                                                                 const Eigen::Vector4f& p) {
+  for (const std::shared_ptr<const DynamicCloudDetector>& other : sharing) {
+    const std::vector<float>& ages = other->compared_age_;
+    for (std::size_t k = 0; k < ages.size(); ++k) {
+      if (ages[k] == age) {
+        const FrameVote vote = other->voteOf(k, p, true);
+        if (vote.kind != FrameVote::Kind::kOutOfView) {
+          return vote;
+        }
+        break;
+      }
+    }
+  }
+  return FrameVote{};
+}
+
+DynamicCloudDetector::FrameVote DynamicCloudDetector::voteOf(std::size_t k,
+                                                             const Eigen::Vector4f& p,
+                                                             bool for_other) const {
+  using Kind = FrameVote::Kind;
+  FrameVote vote;
+  const Eigen::Vector3f q = (current_to_camera_[k] * p).head<3>();
+  int pixel = 0;
+  if (!projectToPixel(q, pixel)) {
+    return vote;  // outside that frame's view: no evidence
+  }
+  const std::vector<float>& depth = *compared_depth_[k];
+  // Columns either side that stand for the same direction (see compared_other_spread_).
+  const int half_width = for_other ? compared_other_spread_[k] : 0;
+  float nearest = depth[static_cast<std::size_t>(pixel)];
+  if (half_width > 0) {
+    const int u = pixel % image_width_;
+    const float* row = &depth[static_cast<std::size_t>(pixel - u)];
+    for (int uu = std::max(0, u - half_width); uu <= std::min(image_width_ - 1, u + half_width);
+         ++uu) {
+      nearest = std::min(nearest, row[uu]);
+    }
+  }
+  const float distance = q.norm();
+  const float free_beyond =
+      distance + config_.depth_margin + config_.depth_margin_per_metre * distance;
+  vote.by = HiddenBy{k, q, distance, nearest, free_beyond - distance};
+  if (nearest == kEmpty && floorSeenBeyond(k, pixel, free_beyond, half_width)) {
+    // The rays around that direction reached the floor behind the point: nothing stood there.
+    // Unlike an empty pixel this holds wherever the rays ran (across the space above the height
+    // cut, at the edge of a high or flipped mount's view), but a patchy pattern may have missed a
+    // thin thing there as easily, so such a sensor's floor votes are weighed like its empty
+    // pixels.
+    vote.kind = emptiness_is_evidence_ ? Kind::kFree : Kind::kEmpty;
+    return vote;
+  }
+  if (nearest == kEmpty) {
+    // Nothing seen around that direction: free space only if the sensor looked there and the
+    // place lay inside the region that frame kept. A sparse or non-repeating scan pattern leaves
+    // holes between its lines, so the pixels just above and below must not hold a return at or
+    // before the point's depth either (returns far behind it, such as a wall whose upper part the
+    // height cut removed, are fine). Sideways neighbours are not asked: beside a walker's current
+    // place lies its own earlier one.
+    vote.kind = Kind::kNone;
+    const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
+    if (!nothingNearAround(depth, pixel, free_beyond, p.z(), q, horizontal, half_width)) {
+      return vote;
+    }
+    const bool in_view =
+        q.y() >= judged_tan_min_ * horizontal && q.y() <= judged_tan_max_ * horizontal;
+    const Eigen::Vector4f old_base = current_to_old_base_[k] * p;
+    const float smear =
+        compared_roi_margin_[k] + compared_roi_margin_per_metre_[k] * old_base.head<2>().norm();
+    // No margin on the height cut: a level robot sees the same heights from every pose.
+    const bool in_roi = std::fabs(old_base.x()) <= config_.roi_x_max - config_.roi_margin - smear &&
+                        std::fabs(old_base.y()) <= config_.roi_y_max - config_.roi_margin - smear &&
+                        old_base.z() <= config_.roi_z_max;
+    if (in_view && in_roi && rayStaysInBand(old_base.head<3>())) {
+      vote.kind = emptiness_is_evidence_ ? Kind::kFree : Kind::kEmpty;
+    }
+    return vote;
+  }
+  // A return behind the point is free space only when the lines just above and below saw nothing
+  // at or before its depth either: between the lines of a sparse scan, the line that passed over
+  // the top of a low object (or under a seat) reached the wall behind while the next one hit the
+  // object where the point is now. One row either way reaches, through the rendering's 3 x 3
+  // spread, every line within two raw rows.
+  if (nearest > free_beyond && columnClear(depth, pixel, -1, 1, free_beyond, half_width)) {
+    vote.kind = Kind::kFree;
+    return vote;
+  }
+  // A return at the point's own depth: that frame saw the same surface there; a nearer one hid
+  // the place.
+  vote.kind = nearest >= 2.0F * distance - free_beyond ? Kind::kSeen : Kind::kHidden;
+  return vote;
+}
+
 DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::PointXYZ& point,
-                                                                 bool ask_set_off) const {
+                                                                 bool ask_set_off,
+                                                                 const Sharing& sharing) const {
+  using Kind = FrameVote::Kind;
   if (compared_frames_.empty() || !std::isfinite(point.x) || !std::isfinite(point.y) ||
       !std::isfinite(point.z) || point.z < config_.min_point_height) {
     return Evidence::kStayed;
   }
   const Eigen::Vector4f p(point.x, point.y, point.z, 1.0F);
-  const float x_limit = config_.roi_x_max - config_.roi_margin;
-  const float y_limit = config_.roi_y_max - config_.roi_margin;
-  // No margin on the height cut: a level robot sees the same heights from every pose.
-  const float z_limit = config_.roi_z_max;
   int free_votes = 0;
   int empty_votes = 0;
   int seen_votes = 0;
@@ -716,79 +851,44 @@ DynamicCloudDetector::Evidence DynamicCloudDetector::evidenceFor(const pcl::Poin
   float oldest_seen_age = 0.0F;
   const bool recession = config_.recession_min_step > 0.0F;
   for (std::size_t k = 0; k < compared_frames_.size(); ++k) {
-    const Eigen::Vector3f q = (current_to_camera_[k] * p).head<3>();
-    int pixel = 0;
-    if (!projectToPixel(q, pixel)) {
-      continue;  // outside that frame's view: no evidence
+    FrameVote vote = voteOf(k, p, false);
+    // The reverse question projects into this camera's images, so it takes this camera's frames
+    // only; another camera's frame still votes.
+    bool own = true;
+    if (vote.kind == Kind::kOutOfView && !sharing.empty()) {
+      vote = sharedVote(sharing, compared_age_[k], p);
+      own = false;
     }
-    const float distance = q.norm();
-    const float nearest = (*compared_depth_[k])[static_cast<std::size_t>(pixel)];
-    const float free_beyond =
-        distance + config_.depth_margin + config_.depth_margin_per_metre * distance;
-    bool free = false;
-    if (nearest == kEmpty && floorSeenBeyond(k, pixel, free_beyond)) {
-      // The rays around that direction reached the floor behind the point: nothing stood there.
-      // Unlike an empty pixel this holds wherever the rays ran (across the space above the height
-      // cut, at the edge of a high or flipped mount's view), but a patchy pattern may have missed
-      // a thin thing there as easily, so such a sensor's floor votes are weighed like its empty
-      // pixels.
-      free = true;
-      if (!emptiness_is_evidence_) {
-        ++empty_votes;
-        continue;
-      }
-    } else if (nearest == kEmpty) {
-      // Nothing seen around that direction: free space only if the sensor looked there and the
-      // place lay inside the region that frame kept. A sparse or non-repeating scan pattern
-      // leaves holes between its lines, so the pixels just above and below must not hold a
-      // return at or before the point's depth either (returns far behind it, such as a wall
-      // whose upper part the height cut removed, are fine). Sideways neighbours are not asked:
-      // beside a walker's current place lies its own earlier one.
-      const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
-      if (!nothingNearAround(*compared_depth_[k], pixel, free_beyond, point.z, q, horizontal)) {
-        continue;
-      }
-      const bool in_view =
-          q.y() >= judged_tan_min_ * horizontal && q.y() <= judged_tan_max_ * horizontal;
-      const Eigen::Vector4f old_base = current_to_old_base_[k] * p;
-      const float smear =
-          compared_roi_margin_[k] + compared_roi_margin_per_metre_[k] * old_base.head<2>().norm();
-      const bool in_roi = std::fabs(old_base.x()) <= x_limit - smear &&
-                          std::fabs(old_base.y()) <= y_limit - smear && old_base.z() <= z_limit;
-      free = in_view && in_roi && rayStaysInBand(old_base.head<3>());
-      if (free && !emptiness_is_evidence_) {
+    switch (vote.kind) {
+      case Kind::kOutOfView:
+      case Kind::kNone:
+        break;
+      case Kind::kEmpty:
         ++empty_votes;  // weighed against the other frames below
-        continue;
-      }
-    } else {
-      // A return behind the point is free space only when the lines just above and below saw
-      // nothing at or before its depth either: between the lines of a sparse scan, the line that
-      // passed over the top of a low object (or under a seat) reached the wall behind while the
-      // next one hit the object where the point is now. One row either way reaches, through the
-      // rendering's 3 x 3 spread, every line within two raw rows.
-      free = nearest > free_beyond && columnClear(*compared_depth_[k], pixel, -1, 1, free_beyond);
-      // A return at the point's own depth: that frame saw the same surface there; a nearer
-      // one hid the place.
-      if (!free) {
-        const bool seen = nearest >= 2.0F * distance - free_beyond;
-        seen_votes += seen ? 1 : 0;
-        hidden_votes += seen ? 0 : 1;
-        if (seen) {
-          oldest_seen_age = std::max(oldest_seen_age, compared_age_[k]);
-          const float margin = free_beyond - distance;
-          if (distance - nearest <= kRecessionNoiseShare * margin) {
-            seen_in_place = true;
-          } else if (recession && ask_set_off && seen_count < seen_at.size()) {
-            seen_at[seen_count++] = HiddenBy{k, q, distance, nearest, margin};
-          }
+        break;
+      case Kind::kFree:
+        if (++free_votes >= config_.min_free_votes) {
+          return Evidence::kMoved;
         }
-        if (recession && !seen && hidden_count < hidden.size()) {
-          hidden[hidden_count++] = HiddenBy{k, q, distance, nearest, free_beyond - distance};
+        break;
+      case Kind::kSeen:
+        ++seen_votes;
+        if (!own) {
+          break;
         }
-      }
-    }
-    if (free && ++free_votes >= config_.min_free_votes) {
-      return Evidence::kMoved;
+        oldest_seen_age = std::max(oldest_seen_age, compared_age_[k]);
+        if (vote.by.distance - vote.by.nearest <= kRecessionNoiseShare * vote.by.margin) {
+          seen_in_place = true;
+        } else if (recession && ask_set_off && seen_count < seen_at.size()) {
+          seen_at[seen_count++] = vote.by;
+        }
+        break;
+      case Kind::kHidden:
+        ++hidden_votes;
+        if (own && recession && hidden_count < hidden.size()) {
+          hidden[hidden_count++] = vote.by;
+        }
+        break;
     }
   }
   // A pattern that leaves patches unscanned in every frame makes a static surface look empty in
@@ -823,6 +923,7 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
   // bent line of someone setting off count (so only there is it asked): on a wall, an empty patch
   // is far more likely a gap in the pattern than a place someone left.
   const ClusterShape shape = measureCluster(cluster);
+  const Sharing sharing = currentSharing();
   const bool body_sized = (shape.high - shape.low).maxCoeff() <= 2.0F * config_.track_max_radius;
   const std::size_t n = cluster.points.size();
   evidence_.resize(n);
@@ -844,7 +945,7 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) ||
         std::fabs(p.x) > kMaxVoxelCoordinate || std::fabs(p.y) > kMaxVoxelCoordinate ||
         std::fabs(p.z) > kMaxVoxelCoordinate) {
-      evidence_[i] = evidenceFor(p, body_sized);
+      evidence_[i] = evidenceFor(p, body_sized, sharing);
       any_moved = any_moved || evidence_[i] == Evidence::kMoved;
       continue;
     }
@@ -866,7 +967,7 @@ void DynamicCloudDetector::DivideCloud(const pcl::PointCloud<pcl::PointXYZ>& clu
     }
     if (voxel_keys_[slot] == 0) {
       voxel_keys_[slot] = key;
-      voxel_evidence_[slot] = evidenceFor(p, body_sized);
+      voxel_evidence_[slot] = evidenceFor(p, body_sized, sharing);
     }
     evidence_[i] = voxel_evidence_[slot];
     any_moved = any_moved || evidence_[i] == Evidence::kMoved;

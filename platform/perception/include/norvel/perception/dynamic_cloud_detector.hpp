@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,9 +77,21 @@ namespace perception {
 // image is widened in azimuth by the difference and its region of interest shrunk by both
 // smears, so that static edges do not look like free space.
 //
+// Cameras side by side share their pasts (ShareHistoryWith): where a place lies outside an
+// earlier frame of this camera, the same frame of another camera is asked. A walker who has just
+// crossed into this camera's view, or a place the robot has turned towards, was seen by the
+// neighbouring camera; each camera's own history alone would know nothing about it there. A
+// spinning sensor sweeps the cameras' sectors at different times, so two cameras' scans are
+// smeared differently even in a steady turn: another camera's frame is read as widened by up to
+// a whole sweep's motion. The reverse question asks this camera's own frames only: it looks for
+// the vacated places in this camera's current image.
+//
 // Usage per frame: Update with the camera's obstacle cloud and the robot pose, then DivideCloud
-// for each cluster of that cloud. Ownership: the detector owns its history (allocated in Init and
-// reused); not thread-safe, one instance per camera used from one thread.
+// for each cluster of that cloud; with shared histories, Update every camera's detector before
+// DivideCloud on any. Ownership: the detector owns its history (allocated in Init and reused) and
+// holds the others weakly. Not thread-safe, one instance per camera used from one thread; while
+// no Update runs, the detectors that share their histories may run DivideCloud on threads of
+// their own (they only read each other's history).
 class DynamicCloudDetector {
  public:
   // Reads the settings from `yaml_path` (see DynamicCloudDetectorConfig); a missing or broken
@@ -112,6 +125,12 @@ class DynamicCloudDetector {
   // Whether a base-frame point of the latest frame is dynamic by the rule above.
   bool isDynamic(const pcl::PointXYZ& point) const;
 
+  // The other cameras' detectors of the same sensor, updated with the same frames: a place outside
+  // one of this camera's compared frames is judged in theirs of the same age (see the class
+  // comment). Held weakly; this detector itself, if among them, is skipped. A detector not
+  // updated up to the same frame and pose when DivideCloud runs is not asked.
+  void ShareHistoryWith(const std::vector<std::shared_ptr<DynamicCloudDetector>>& others);
+
   const DynamicCloudDetectorConfig& config() const { return config_; }
   bool initialized() const { return initialized_; }
 
@@ -136,8 +155,34 @@ class DynamicCloudDetector {
   // stood), saw a surface at its depth (stayed), or neither (unknown: occluded, out of view, too
   // few frames).
   enum class Evidence : unsigned char { kMoved, kMovedByEmptiness, kSetOff, kStayed, kUnknown };
+  // The detectors whose histories are asked for this frame (see ShareHistoryWith).
+  using Sharing = std::vector<std::shared_ptr<const DynamicCloudDetector>>;
   // `ask_set_off`: whether the bent line is asked at all (it counts only in a body-sized cluster).
-  Evidence evidenceFor(const pcl::PointXYZ& point, bool ask_set_off) const;
+  Evidence evidenceFor(const pcl::PointXYZ& point, bool ask_set_off, const Sharing& sharing) const;
+  // The shared detectors updated up to this one's frame and pose.
+  Sharing currentSharing() const;
+  // A compared frame that hid a point: its index, the point in its camera and at what distance,
+  // the hiding return's distance and the depth margin there.
+  struct HiddenBy {
+    std::size_t frame;
+    Eigen::Vector3f q;
+    float distance;
+    float nearest;
+    float margin;
+  };
+  // What one compared frame says about a point: nothing (out of its view, or no telling), free
+  // space through it (counted as such, or weighed as a patchy sensor's emptiness), or a return at
+  // its depth or in front of it.
+  struct FrameVote {
+    enum class Kind : unsigned char { kOutOfView, kNone, kFree, kEmpty, kSeen, kHidden };
+    Kind kind{Kind::kOutOfView};
+    HiddenBy by{};
+  };
+  // Compared frame `frame`'s vote on the current base-frame point `p`; `for_other` when `p` is
+  // another camera's point (see compared_other_spread_).
+  FrameVote voteOf(std::size_t frame, const Eigen::Vector4f& p, bool for_other) const;
+  // The vote of the first shared detector whose compared frame of age `age` has `p` in view.
+  static FrameVote sharedVote(const Sharing& sharing, float age, const Eigen::Vector4f& p);
   // A cluster's finite points: how many, their centroid and horizontal bounding box.
   struct ClusterShape {
     std::size_t count{0};
@@ -161,15 +206,6 @@ class DynamicCloudDetector {
   // `distance`) is seen through by the current frame, `margin` deep.
   bool vacatedNow(std::size_t frame, const Eigen::Vector3f& q, float distance, float nearest,
                   float margin) const;
-  // A compared frame that hid a point: its index, the point in its camera and at what distance,
-  // the hiding return's distance and the depth margin there.
-  struct HiddenBy {
-    std::size_t frame;
-    Eigen::Vector3f q;
-    float distance;
-    float nearest;
-    float margin;
-  };
   // The reverse question (see the class comment) over the `count` frames that hid a point and the
   // `seen_count` frames that saw a return within the depth margin in front of it, though not at
   // the point's own depth, the oldest frame within the margin being `oldest_seen_age` updates old.
@@ -185,7 +221,7 @@ class DynamicCloudDetector {
   bool rayStaysInBand(const Eigen::Vector3f& point_in_base) const;
   // Whether compared frame `frame` saw the floor beyond `beyond` around `pixel`, and no obstacle
   // at or before it in the lines just above and below.
-  bool floorSeenBeyond(std::size_t frame, int pixel, float beyond) const;
+  bool floorSeenBeyond(std::size_t frame, int pixel, float beyond, int half_width) const;
   // Counts the returns of a frame per elevation and narrows the judged view to the band the
   // sensor covers (see the class comment).
   void recordElevation(float tan_elevation);
@@ -215,11 +251,11 @@ class DynamicCloudDetector {
   // that frame's camera, `horizontal` its distance off the camera's vertical axis) inside the
   // judged view and the kept height band.
   bool nothingNearAround(const std::vector<float>& depth, int pixel, float beyond, float height,
-                         const Eigen::Vector3f& q, float horizontal) const;
-  // Whether the pixels of `depth` in `pixel`'s column, from `first` to `last` rows off it (clipped
-  // to the image), hold no return at or before `beyond`.
-  bool columnClear(const std::vector<float>& depth, int pixel, int first, int last,
-                   float beyond) const;
+                         const Eigen::Vector3f& q, float horizontal, int half_width) const;
+  // Whether the pixels of `depth` in `pixel`'s column and `half_width` columns either side, from
+  // `first` to `last` rows off it (clipped to the image), hold no return at or before `beyond`.
+  bool columnClear(const std::vector<float>& depth, int pixel, int first, int last, float beyond,
+                   int half_width) const;
 
   std::string yaml_path_;
   DynamicCloudDetectorConfig config_;
@@ -276,6 +312,11 @@ class DynamicCloudDetector {
   std::vector<const std::vector<float>*> compared_depth_;
   std::vector<float> compared_roi_margin_;
   std::vector<float> compared_roi_margin_per_metre_;
+  // Per compared frame: the columns either side that also stand for a point's direction when the
+  // point is another camera's. A spinning sensor takes the cameras' sectors at different times
+  // of its sweep, so their smears differ even where the robot turned steadily; the frame's own
+  // widening covers only the difference between equal times of two sweeps.
+  std::vector<int> compared_other_spread_;
   std::vector<std::vector<float>> widened_depth_;
   std::vector<float> block_prefix_;
   std::vector<float> block_suffix_;
@@ -291,6 +332,8 @@ class DynamicCloudDetector {
   bool has_previous_pose_{false};
   Eigen::Matrix4f previous_base_to_map_{Eigen::Matrix4f::Identity()};
   ClusterMotionTracker tracker_{ClusterMotionTracker::Settings{}};
+  // The other cameras' detectors (see ShareHistoryWith).
+  std::vector<std::weak_ptr<const DynamicCloudDetector>> shared_with_;
 };
 
 }  // namespace perception
