@@ -19,6 +19,7 @@
 #include <yaml-cpp/yaml.h>
 #include <Eigen/Geometry>
 #include <ament_index_cpp/get_package_share_directory.hpp>
+#include <norvel/perception/moving_body_split.hpp>
 #include <pcl_ros/transforms.hpp>
 
 #include "cloud_intake.hpp"
@@ -999,6 +1000,22 @@ void LidarDetectNode::doDynamicStaticSplit(const CloudList& obstacle_clouds,
       auto dynamic_part = std::make_shared<PointCloud>();
       auto static_part = std::make_shared<PointCloud>();
       detector.DivideCloud(*cluster, *dynamic_part, *static_part);
+      // A person walking beside a wall or a bench shares its cluster; before the share rule
+      // calls all of it static, the moving bodies in it become clusters of their own.
+      if (static_cast<float>(dynamic_part->size()) <
+          static_ratio_ * static_cast<float>(cluster->size())) {
+        const std::vector<norvel::perception::ClusterPart> parts =
+            norvel::perception::separateMovingBodies(*cluster, *dynamic_part,
+                                                     norvel::perception::MovingBodySettings{});
+        for (const norvel::perception::ClusterPart& part : parts) {
+          sortClusterByDynamicShare(part.cluster, part.dynamic_part, part.static_part,
+                                    dynamic_ratio_, static_ratio_, dynamic_lists[first + i],
+                                    static_lists[first + i]);
+        }
+        if (!parts.empty()) {
+          continue;
+        }
+      }
       sortClusterByDynamicShare(cluster, dynamic_part, static_part, dynamic_ratio_, static_ratio_,
                                 dynamic_lists[first + i], static_lists[first + i]);
     }

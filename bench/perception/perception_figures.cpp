@@ -9,6 +9,7 @@
 #include <lidar_sim/scenario.hpp>
 #include <norvel/perception/cloud_cluster.hpp>
 #include <norvel/perception/dynamic_cloud_detector.hpp>
+#include <norvel/perception/moving_body_split.hpp>
 #include <norvel/perception/remove_ground_line_fit.hpp>
 
 #include <pcl/ModelCoefficients.h>
@@ -185,7 +186,24 @@ struct Figures {
   }
 };
 
-// Splits clusters as the node does: whole cluster by the dynamic share, per point in between.
+// The node's share rule: the whole cluster by its dynamic share, per point in between.
+void applyShareRule(const PointCloud& cluster, const PointCloud& dynamic,
+                    const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of,
+                    Result& r) {
+  const float ratio = static_cast<float>(dynamic.size()) / static_cast<float>(cluster.size());
+  if (ratio > kDynamicRatio || ratio < kStaticRatio) {
+    for (const auto& p : cluster.points) {
+      r.dynamic[index_of.at(keyOf(p))] = ratio > kDynamicRatio;
+    }
+  } else {
+    for (const auto& p : dynamic.points) {
+      r.dynamic[index_of.at(keyOf(p))] = true;
+    }
+  }
+}
+
+// Splits clusters as the node does: a cluster that the share rule would call static first gives
+// up the moving bodies in it, then each part goes by the rule.
 void splitClusters(norvel::perception::DynamicCloudDetector& detector,
                    const std::vector<PointCloudPtr>& clusters,
                    const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of,
@@ -196,15 +214,17 @@ void splitClusters(norvel::perception::DynamicCloudDetector& detector,
     detector.DivideCloud(*clusters[c], dynamic, static_cloud);
     const float ratio =
         static_cast<float>(dynamic.size()) / static_cast<float>(clusters[c]->size());
-    if (ratio > kDynamicRatio || ratio < kStaticRatio) {
-      for (const auto& p : clusters[c]->points) {
-        r.dynamic[index_of.at(keyOf(p))] = ratio > kDynamicRatio;
+    if (ratio < kStaticRatio) {
+      const auto parts = norvel::perception::separateMovingBodies(
+          *clusters[c], dynamic, norvel::perception::MovingBodySettings{});
+      for (const auto& part : parts) {
+        applyShareRule(*part.cluster, *part.dynamic_part, index_of, r);
       }
-    } else {
-      for (const auto& p : dynamic.points) {
-        r.dynamic[index_of.at(keyOf(p))] = true;
+      if (!parts.empty()) {
+        continue;
       }
     }
+    applyShareRule(*clusters[c], dynamic, index_of, r);
   }
 }
 
