@@ -15,12 +15,16 @@ namespace perception {
 
 namespace {
 
+constexpr float kMaxCoordinate = 1.0e6F;
+
 bool samePoint(const pcl::PointXYZ& a, const pcl::PointXYZ& b) {
   return a.x == b.x && a.y == b.y && a.z == b.z;
 }
 
-std::int64_t cellKey(std::int64_t column, std::int64_t row) {
-  return (column << 32) ^ (row & 0xffffffff);
+// Both indices in one key; shifted unsigned, since a left shift of a negative number is undefined.
+std::uint64_t cellKey(std::int64_t column, std::int64_t row) {
+  return (static_cast<std::uint64_t>(column) << 32) ^
+         (static_cast<std::uint64_t>(row) & 0xffffffffULL);
 }
 
 int rootOf(std::vector<int>& parent, int i) {
@@ -65,12 +69,13 @@ std::vector<ClusterPart> separateMovingBodies(const PointCloud& cluster,
   }
   // Group the moved points on the grid: one union-find entry per occupied cell.
   const float inverse_cell = 1.0F / settings.cell;
-  std::unordered_map<std::int64_t, int> cell_of_key;
+  std::unordered_map<std::uint64_t, int> cell_of_key;
   std::vector<int> cell_of_point(moved_index.size(), -1);
   std::vector<std::pair<std::int64_t, std::int64_t>> cells;
   for (std::size_t m = 0; m < moved_index.size(); ++m) {
     const pcl::PointXYZ& p = cluster.points[moved_index[m]];
-    if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
+    // Far beyond any sensor's range a cell index would not fit its integer.
+    if (!(std::fabs(p.x) <= kMaxCoordinate) || !(std::fabs(p.y) <= kMaxCoordinate)) {
       continue;
     }
     const auto column = static_cast<std::int64_t>(std::floor(p.x * inverse_cell));
