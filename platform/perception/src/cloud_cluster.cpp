@@ -1,6 +1,7 @@
 #include <norvel/perception/cloud_cluster.hpp>
 
 #include "logger.hpp"
+#include "union_find.hpp"
 
 #include <fmt/format.h>
 
@@ -112,16 +113,6 @@ std::uint16_t reachableSubCells(std::uint16_t mask, bool x_at_edge, int y_side) 
   return static_cast<std::uint16_t>(m & 0xFFFFU);
 }
 
-// Root of `node` in the union-find forest `parent`, halving the path on the way.
-int rootIn(std::vector<int>& parent, int node) {
-  while (parent[static_cast<std::size_t>(node)] != node) {
-    parent[static_cast<std::size_t>(node)] =
-        parent[static_cast<std::size_t>(parent[static_cast<std::size_t>(node)])];
-    node = parent[static_cast<std::size_t>(node)];
-  }
-  return node;
-}
-
 // Index of the quarter cell holding coordinate `v` on a grid of `step` cells starting at `origin`;
 // the cell is this divided by kSubCells (multiplying by a power of two is exact).
 std::int64_t quarterIndex(float v, double origin, double step) {
@@ -176,7 +167,7 @@ CloudCluster::PartAxis CloudCluster::PartShape::axis() const {
 }
 
 int CloudCluster::findRoot(int cell) {
-  return rootIn(cell_parent_, cell);
+  return detail::rootIn(cell_parent_, cell);
 }
 
 void CloudCluster::joinCells(int a, int b) {
@@ -372,7 +363,7 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
     for (std::size_t c = 0; c < beside_parent_.size(); ++c) {
       beside_parent_[c] = static_cast<int>(c);
     }
-    auto root_of = [&](int slot) { return rootIn(beside_parent_, slot); };
+    auto root_of = [&](int slot) { return detail::rootIn(beside_parent_, slot); };
     for (std::size_t slot = 0; slot < beside_cells_.size(); ++slot) {
       const int cell = beside_cells_[slot];
       for (std::int64_t dc = -group_reach; dc <= group_reach; ++dc) {

@@ -793,8 +793,9 @@ DynamicCloudDetector::voteOf(std::size_t k, const Eigen::Vector4f& p, bool for_o
     // place lay inside the region that frame kept. A sparse or non-repeating scan pattern leaves
     // holes between its lines, so the pixels just above and below must not hold a return at or
     // before the point's depth either (returns far behind it, such as a wall whose upper part the
-    // height cut removed, are fine). Sideways neighbours are not asked: beside a walker's current
-    // place lies its own earlier one.
+    // height cut removed, are fine). Sideways neighbours are not asked, beyond the columns that
+    // stand for the same direction in another camera's frame: beside a walker's current place
+    // lies its own earlier one.
     vote.kind = Kind::kNone;
     const float horizontal = std::sqrt(q.x() * q.x() + q.z() * q.z());
     if (!nothingNearAround(depth, pixel, free_beyond, p.z(), q, horizontal, half_width)) {

@@ -10,6 +10,8 @@
 #include <numeric>
 #include <unordered_map>
 
+#include "union_find.hpp"
+
 namespace norvel {
 namespace perception {
 
@@ -25,15 +27,6 @@ bool samePoint(const pcl::PointXYZ& a, const pcl::PointXYZ& b) {
 std::uint64_t cellKey(std::int64_t column, std::int64_t row) {
   return (static_cast<std::uint64_t>(column) << 32) ^
          (static_cast<std::uint64_t>(row) & 0xffffffffULL);
-}
-
-int rootOf(std::vector<int>& parent, int i) {
-  while (parent[static_cast<std::size_t>(i)] != i) {
-    parent[static_cast<std::size_t>(i)] =
-        parent[static_cast<std::size_t>(parent[static_cast<std::size_t>(i)])];
-    i = parent[static_cast<std::size_t>(i)];
-  }
-  return i;
 }
 
 PointCloudPtr emptyCloud(std::size_t capacity) {
@@ -93,8 +86,8 @@ std::vector<ClusterPart> separateMovingBodies(const PointCloud& cluster,
       for (std::int64_t dr = -1; dr <= 1; ++dr) {
         const auto found = cell_of_key.find(cellKey(cells[c].first + dc, cells[c].second + dr));
         if (found != cell_of_key.end()) {
-          const int a = rootOf(parent, static_cast<int>(c));
-          const int b = rootOf(parent, found->second);
+          const int a = detail::rootIn(parent, static_cast<int>(c));
+          const int b = detail::rootIn(parent, found->second);
           parent[static_cast<std::size_t>(std::max(a, b))] = std::min(a, b);
         }
       }
@@ -111,7 +104,7 @@ std::vector<ClusterPart> separateMovingBodies(const PointCloud& cluster,
     if (cell_of_point[m] < 0) {
       continue;
     }
-    Group& group = groups[static_cast<std::size_t>(rootOf(parent, cell_of_point[m]))];
+    Group& group = groups[static_cast<std::size_t>(detail::rootIn(parent, cell_of_point[m]))];
     const pcl::PointXYZ& p = cluster.points[moved_index[m]];
     ++group.count;
     group.low = group.low.cwiseMin(Eigen::Vector2f(p.x, p.y));
@@ -121,6 +114,7 @@ std::vector<ClusterPart> separateMovingBodies(const PointCloud& cluster,
   // goes to the first body.
   std::vector<int> body_of(n, -1);
   std::vector<ClusterPart> parts;
+  std::vector<std::size_t> inside;
   for (const Group& group : groups) {
     if (group.count < settings.min_points ||
         (group.high - group.low).norm() > settings.max_diagonal) {
@@ -128,30 +122,26 @@ std::vector<ClusterPart> separateMovingBodies(const PointCloud& cluster,
     }
     const Eigen::Vector2f low = group.low.array() - settings.margin;
     const Eigen::Vector2f high = group.high.array() + settings.margin;
-    std::size_t inside = 0;
+    inside.clear();
     std::size_t moved_inside = 0;
     for (std::size_t i = 0; i < n; ++i) {
       const pcl::PointXYZ& p = cluster.points[i];
       if (body_of[i] < 0 && p.x >= low.x() && p.x <= high.x() && p.y >= low.y() &&
           p.y <= high.y()) {
-        ++inside;
+        inside.push_back(i);
         moved_inside += moved[i] ? 1 : 0;
       }
     }
-    if (static_cast<float>(moved_inside) < settings.min_share * static_cast<float>(inside)) {
+    if (static_cast<float>(moved_inside) < settings.min_share * static_cast<float>(inside.size())) {
       continue;
     }
     const int body = static_cast<int>(parts.size());
-    ClusterPart part{emptyCloud(inside), emptyCloud(moved_inside),
-                     emptyCloud(inside - moved_inside)};
-    for (std::size_t i = 0; i < n; ++i) {
-      const pcl::PointXYZ& p = cluster.points[i];
-      if (body_of[i] < 0 && p.x >= low.x() && p.x <= high.x() && p.y >= low.y() &&
-          p.y <= high.y()) {
-        body_of[i] = body;
-        part.cluster->points.push_back(p);
-        (moved[i] ? part.dynamic_part : part.static_part)->points.push_back(p);
-      }
+    ClusterPart part{emptyCloud(inside.size()), emptyCloud(moved_inside),
+                     emptyCloud(inside.size() - moved_inside)};
+    for (const std::size_t i : inside) {
+      body_of[i] = body;
+      part.cluster->points.push_back(cluster.points[i]);
+      (moved[i] ? part.dynamic_part : part.static_part)->points.push_back(cluster.points[i]);
     }
     parts.push_back(std::move(part));
   }
