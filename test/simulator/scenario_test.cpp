@@ -219,6 +219,42 @@ TEST(ScenarioTest, AgentsWalkingIntoTheRobotAreRefused) {
       std::string::npos);
 }
 
+// Two agents never share floor for good: one standing inside another, or walking through
+// someone who stands still, is refused on the later agent. Walkers crossing each other load.
+TEST(ScenarioTest, AgentsInsideEachOtherAreRefused) {
+  const struct {
+    std::string text;
+    std::vector<std::string> expected;
+  } cases[] = {
+      // 0.25 m apart: closer than two bodies 0.4 m deep.
+      {"people: [{path: [[3, 0]]}, {path: [[3.1, 0.23]]}]",
+       {"people[1].path",
+        "the person standing at [3.1, 0.23] meets the person standing at [3, 0]"}},
+      {"people: [{path: [[3, 0]]}, {path: [[3, -2], [3, 2]]}]",
+       {"people[1].path", "from [3, -2] to [3, 2] meets the person standing at [3, 0]"}},
+      // The walker comes first; the one standing in its way is named.
+      {"people: [{path: [[3, -2], [3, 2]], loop: true}, {path: [[3, 1.5]]}]",
+       {"people[1].path", "standing at [3, 1.5] meets the person on the way from"}},
+      // A cart turning at a corner sweeps a disc as wide as it is long.
+      // Clear of both legs, but not of the turn between them.
+      {"people: [{path: [[3.5, 2.45]]}]\n"
+       "movers: [{class: cart, path: [[0, 3], [3, 3], [3, 6]]}]",
+       {"movers[0].path", "the cart turning at [3, 3] meets the person standing at [3.5, 2.45]"}},
+  };
+  for (const auto& c : cases) {
+    const std::string message = errorOf(c.text);
+    for (const std::string& part : c.expected) {
+      EXPECT_NE(message.find(part), std::string::npos)
+          << "input: " << c.text << "\nmessage: " << message << "\nmissing: " << part;
+    }
+  }
+  // Shoulder to shoulder, walkers crossing, and a walker passing someone standing.
+  EXPECT_EQ(errorOf("people: [{path: [[3, 0]], yaw_deg: 90}, {path: [[3.5, 0]], yaw_deg: 90}]"),
+            "no error");
+  EXPECT_EQ(errorOf("people: [{path: [[3, -2], [3, 2]]}, {path: [[1, 0], [5, 0]]}]"), "no error");
+  EXPECT_EQ(errorOf("people: [{path: [[3, 0]]}, {path: [[3.6, -2], [3.6, 2]]}]"), "no error");
+}
+
 // Every scene in the scenario folder loads, clear routes included.
 TEST(ScenarioTest, ShippedScenariosLoad) {
   int count = 0;

@@ -562,6 +562,29 @@ void checkAgentsClearOfRobot(const YamlFields& root, const Scenario& scenario) {
   }
 }
 
+// Rejects an agent that shares floor with one already placed: two standing on the same spot,
+// or one walking through another that stands still. Their points would lie inside each other's
+// bodies, and no sensor sees two people in one place. Walkers that cross paths are left alone:
+// they meet for a moment only, where real people step aside.
+void checkAgentClearOfOthers(const YamlFields& fields, const AgentSpec& agent,
+                             const std::vector<AgentSpec>& placed) {
+  const auto standing = [](const AgentSpec& spec) { return spec.path.waypoints.size() == 1; };
+  for (const AgentSpec& other : placed) {
+    if (!standing(agent) && !standing(other)) {
+      continue;
+    }
+    for (const auto& [swept, where] : routeFootprints(agent)) {
+      for (const auto& [other_swept, other_where] : routeFootprints(other)) {
+        if (footprintsMeet(swept, other_swept)) {
+          fields.fail("path", fmt::format("the {} {} meets the {} {}; move one of them apart",
+                                          toString(agent.object_class), where,
+                                          toString(other.object_class), other_where));
+        }
+      }
+    }
+  }
+}
+
 void parseAgents(const YamlFields& root, Scenario& scenario,
                  const std::vector<Obstacle>& obstacles) {
   const YAML::Node people = sequenceOf(root, "people");
@@ -577,6 +600,7 @@ void parseAgents(const YamlFields& root, Scenario& scenario,
     spec.reflectivity = person.number("reflectivity", spec.reflectivity);
     requireInRange(person, "reflectivity", spec.reflectivity, 0.0, 1.0);
     checkRouteIsClear(person, spec, obstacles);
+    checkAgentClearOfOthers(person, spec, scenario.agents);
     scenario.agents.push_back(spec);
   }
   const YAML::Node movers = sequenceOf(root, "movers");
@@ -595,6 +619,7 @@ void parseAgents(const YamlFields& root, Scenario& scenario,
     spec.reflectivity = mover.number("reflectivity", 0.5);
     requireInRange(mover, "reflectivity", spec.reflectivity, 0.0, 1.0);
     checkRouteIsClear(mover, spec, obstacles);
+    checkAgentClearOfOthers(mover, spec, scenario.agents);
     scenario.agents.push_back(spec);
   }
 }
