@@ -42,8 +42,24 @@ class PillarNet(nn.Module):
                              torch.tensor([1, 1, 1, 0, 1, 1, 1, 1, 1, 1], dtype=torch.float32))
         self.linear = nn.Linear(10, self.channels, bias=False)
         self.norm = nn.BatchNorm1d(self.channels, eps=1e-3, momentum=0.01)
+        # Optional profile of each pillar: the share of its stored points in each height band
+        # (edges in metres, base frame) and how full it is. The maximum over points keeps a
+        # pillar's extremes, not how its points spread between them, which is what tells a
+        # person from a chair, a table's legs or a column.
+        profile = net.get("height_profile")
+        edges: List[float] = []
+        if profile:
+            low, high, step = (float(profile["low"]), float(profile["high"]),
+                               float(profile["step"]))
+            edges = [low + step * k for k in range(int(round((high - low) / step)) + 1)]
+        self.register_buffer("height_edges", torch.tensor(edges, dtype=torch.float32),
+                             persistent=False)
+        self.profile_channels = len(edges) + 2 if edges else 0
+        self.slots = int(grid["max_points_per_voxel"])
+        canvas_channels = self.channels + self.profile_channels
         layers1, layers2 = int(net["block_layers"][0]), int(net["block_layers"][1])
-        block1 = conv_bn(self.channels, c1, 2)
+        self.canvas_channels = canvas_channels
+        block1 = conv_bn(canvas_channels, c1, 2)
         for _ in range(layers1 - 1):
             block1 += conv_bn(c1, c1)
         block2 = conv_bn(c1, c2, 2)
@@ -81,7 +97,17 @@ class PillarNet(nn.Module):
         points = voxels[occupied] * self.feature_mask
         if points.shape[0] > 0:
             out[occupied] = torch.relu(self.norm(self.linear(points)))
-        return out.max(dim=1)[0]
+        features = out.max(dim=1)[0]
+        if self.profile_channels == 0:
+            return features
+        bands = torch.bucketize(voxels[:, :, 2].contiguous(), self.height_edges)
+        stored = occupied.to(voxels.dtype)
+        share = torch.zeros(voxels.shape[0], self.profile_channels - 1, dtype=voxels.dtype)
+        share = share.scatter_add(1, bands, stored)
+        count = stored.sum(dim=1, keepdim=True)
+        share = share / count.clamp(min=1.0)
+        fill = count / float(self.slots)
+        return torch.cat([features, share, fill], dim=1)
 
     def heads(self, canvas: torch.Tensor) -> Tuple[torch.Tensor, torch.Tensor, torch.Tensor]:
         x1 = self.block1(canvas)
@@ -100,9 +126,9 @@ class PillarNet(nn.Module):
         """Training entry: pillars of several frames, coors column 0 the frame."""
         features = self.pillar_features(voxels)
         cells = coors[:, 0] * (self.ny * self.nx) + coors[:, 2] * self.nx + coors[:, 3]
-        canvas = torch.zeros(batch * self.ny * self.nx, self.channels, dtype=voxels.dtype)
+        canvas = torch.zeros(batch * self.ny * self.nx, self.canvas_channels, dtype=voxels.dtype)
         canvas = canvas.index_put((cells,), features)
-        canvas = canvas.view(batch, self.ny, self.nx, self.channels).permute(0, 3, 1, 2)
+        canvas = canvas.view(batch, self.ny, self.nx, self.canvas_channels).permute(0, 3, 1, 2)
         cls, box, direction = self.heads(canvas.contiguous())
         return (self.per_anchor(cls, self.num_classes), self.per_anchor(box, 7),
                 self.per_anchor(direction, 2))
@@ -115,9 +141,9 @@ class PillarNet(nn.Module):
         pillars = voxels[:count]
         features = self.pillar_features(pillars)
         cells = coors[:count, 2].long() * self.nx + coors[:count, 3].long()
-        canvas = torch.zeros(self.ny * self.nx, self.channels, dtype=voxels.dtype)
+        canvas = torch.zeros(self.ny * self.nx, self.canvas_channels, dtype=voxels.dtype)
         canvas = canvas.index_put((cells,), features)
-        canvas = canvas.view(1, self.ny, self.nx, self.channels).permute(0, 3, 1, 2)
+        canvas = canvas.view(1, self.ny, self.nx, self.canvas_channels).permute(0, 3, 1, 2)
         cls, box, direction = self.heads(canvas.contiguous())
         return {
             "cls_score": self.per_anchor(cls, self.num_classes)[0].contiguous(),

@@ -168,5 +168,28 @@ class PillarTest(unittest.TestCase):
         self.assertTrue((voxels[0, 1:] == 0).all())
 
 
+class HeightProfileTest(unittest.TestCase):
+    """The pillar profile counts a pillar's stored points per height band and nothing else."""
+
+    def test_shares_per_band_of_the_stored_points(self):
+        import torch
+        from pillar_net import PillarNet
+        settings = load_settings()
+        settings["network"]["height_profile"] = {"low": 0.0, "high": 2.0, "step": 0.5}
+        net = PillarNet(settings).eval()
+        slots = settings["grid"]["max_points_per_voxel"]
+        # Bands: below 0, (0, 0.5], (0.5, 1], (1, 1.5], (1.5, 2], above 2; then the fill.
+        points = [[5.0, 5.0, z] for z in (0.2, 0.3, 0.7, 1.7)]  # legs, hip, head
+        points += [[-3.0, 2.0, -0.3]] * (slots + 4)  # below the lowest band, more than fit
+        voxels, _, count, _ = train_detector.voxelize(np.array(points, np.float32),
+                                                      settings["grid"])
+        with torch.no_grad():
+            features = net.pillar_features(torch.from_numpy(voxels[:count]))
+        profile = features[:, net.channels:].numpy()
+        self.assertEqual(profile.shape, (2, 6 + 1))
+        np.testing.assert_allclose(profile[0], [0, 0.5, 0.25, 0, 0.25, 0, 4 / slots], atol=1e-6)
+        np.testing.assert_allclose(profile[1], [1, 0, 0, 0, 0, 0, 1], atol=1e-6)
+
+
 if __name__ == "__main__":
     unittest.main()
