@@ -56,10 +56,9 @@ class PillarNet(nn.Module):
                              persistent=False)
         self.profile_channels = len(edges) + 2 if edges else 0
         self.slots = int(grid["max_points_per_voxel"])
-        canvas_channels = self.channels + self.profile_channels
+        self.canvas_channels = self.channels + self.profile_channels
         layers1, layers2 = int(net["block_layers"][0]), int(net["block_layers"][1])
-        self.canvas_channels = canvas_channels
-        block1 = conv_bn(canvas_channels, c1, 2)
+        block1 = conv_bn(self.canvas_channels, c1, 2)
         for _ in range(layers1 - 1):
             block1 += conv_bn(c1, c1)
         block2 = conv_bn(c1, c2, 2)
