@@ -59,6 +59,36 @@ TEST(ClusterMotionTracker, AWalkerTravelsOnceItHasCoveredItsOwnWidth) {
             -1);
 }
 
+TEST(ClusterMotionTracker, AWalkerWhoTurnsBackOrSetsOffTravelsAgainWithinAFewFrames) {
+  // A two-second window lets a slow or long body (a cart at 0.9 m/s needs more than a second to
+  // cover its own length) travel; a turn inside that window must not hold the walker back.
+  ClusterMotionTracker::Settings settings;
+  settings.window = 20;
+  ClusterMotionTracker turning(settings);
+  int still_frames_after_turn = 0;
+  for (int k = 1; k <= 40; ++k) {
+    turning.beginFrame(static_cast<std::uint64_t>(k));
+    const float x = k <= 15 ? 0.1F * k : 1.5F - 0.1F * (k - 15);
+    const bool travels = turning.observe(Eigen::Vector2f(x, 1.0F), 0.1F);
+    // Frame 16 is the first step back: the last two steps cancel, so it may pause there.
+    still_frames_after_turn += (k > 16 && !travels) ? 1 : 0;
+  }
+  EXPECT_EQ(still_frames_after_turn, 0);
+
+  // Standing for a second, then walking off: the wait does not count against the walk.
+  ClusterMotionTracker setting_off(settings);
+  const int first = framesUntilTravelling(setting_off, 30, 0.1F, [](int k) {
+    return Eigen::Vector2f(0.1F * std::max(0, k - 10), 0.0F);
+  });
+  EXPECT_EQ(first, 12) << "two steps cover its width, as for a walker seen from the start";
+
+  // A cart 0.9 m long (radius 0.5) at 0.9 m/s covers its own length within the window.
+  ClusterMotionTracker cart(settings);
+  EXPECT_EQ(
+      framesUntilTravelling(cart, 30, 0.5F, [](int k) { return Eigen::Vector2f(0.09F * k, 3.0F); }),
+      13);
+}
+
 TEST(ClusterMotionTracker, AStillObjectSeenFromChangingSidesNeverTravels) {
   // The visible part (radius 0.25) of an object changes from frame to frame: its centroid wanders
   // inside the object, or drifts steadily from one end to the other while the robot drives past.
@@ -94,9 +124,12 @@ TEST(ClusterMotionTracker, AJumpyOrPacingCourseDoesNotTravel) {
                                   [](int k) { return Eigen::Vector2f(0.3F * k, 0.0F); }),
             -1);
 
-  // A body going back and forth covers ground but gets nowhere.
-  ClusterMotionTracker pacing(ClusterMotionTracker::Settings{});
-  EXPECT_EQ(framesUntilTravelling(pacing, 40, 0.1F,
+  // A centre going back and forth within the body's own width covers ground but gets nowhere,
+  // however many frames it keeps at it and however long the window.
+  ClusterMotionTracker::Settings long_window;
+  long_window.window = 20;
+  ClusterMotionTracker pacing(long_window);
+  EXPECT_EQ(framesUntilTravelling(pacing, 40, 0.16F,
                                   [](int k) {
                                     return Eigen::Vector2f(
                                         (k / 3) % 2 == 0 ? 0.1F * (k % 3) : 0.3F - 0.1F * (k % 3),

@@ -379,6 +379,40 @@ TEST(DynamicCloudDetector, FollowsAWalkerAcrossTheBorderToTheNeighbouringCamera)
     ASSERT_GT(total, 300);
     EXPECT_EQ(dynamic, 0);
   }
+  {
+    SCOPED_TRACE("wall sliver ending at a passer-by's shadow");
+    DynamicCloudDetector detector(PERCEPTION_DEFAULT_YAML);
+    ASSERT_TRUE(detector.Init(camera));
+    // The camera's left edge is the robot's left (azimuth 90). The robot drives beside a wall
+    // 1.1 m to its left while someone walks between them a little faster. The wall between the
+    // edge and their shadow is a short piece whose far side slides along with them: followed by
+    // that side, it would travel, and all of it would be called moving.
+    const Box wall{{-10.0F, 1.1F, 0.0F}, {20.0F, 1.3F, 2.5F}, 1};
+    int total = 0;
+    int frames_moving_as_a_body = 0;
+    for (int k = 0; k < 40; ++k) {
+      const Pose pose{0.05F * k, 0.0F, 0.0F};
+      const float walker_x = 0.3F + 0.07F * k;
+      const Frame frame =
+          obstacleFrame(pose, {wall, {{walker_x, 0.4F, 0.0F}, {walker_x + 0.3F, 0.7F, 1.75F}, 9}});
+      detector.Update(frame.cloud, pose.baseToMap(), false, frame.floor);
+      // The sliver as the clusterer gives it: the wall's points up to the shadow.
+      pcl::PointCloud<pcl::PointXYZ> sliver;
+      const float shadow_start = 1.1F / 0.7F * (walker_x - pose.x);
+      for (std::size_t i = 0; i < frame.cloud->size(); ++i) {
+        if (frame.ids[i] == 1 && frame.cloud->points[i].x < shadow_start) {
+          sliver.points.push_back(frame.cloud->points[i]);
+        }
+      }
+      pcl::PointCloud<pcl::PointXYZ> moved;
+      pcl::PointCloud<pcl::PointXYZ> stayed;
+      detector.DivideCloud(sliver, moved, stayed);
+      total += static_cast<int>(sliver.size());
+      frames_moving_as_a_body += !sliver.empty() && stayed.empty() ? 1 : 0;
+    }
+    ASSERT_GT(total, 300);
+    EXPECT_EQ(frames_moving_as_a_body, 0);
+  }
 }
 
 TEST(DynamicCloudDetector, KeepsTheTopsOfLowObjectsStaticUnderASparseSensor) {

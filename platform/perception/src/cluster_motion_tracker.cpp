@@ -78,52 +78,64 @@ bool ClusterMotionTracker::travels(const Track& track) const {
   const std::uint64_t first_frame = frame_ >= static_cast<std::uint64_t>(settings_.window)
                                         ? frame_ + 1 - static_cast<std::uint64_t>(settings_.window)
                                         : 0;
-  std::size_t begin = 0;
-  while (begin < samples.size() && samples[begin].frame < first_frame) {
-    ++begin;
+  std::size_t oldest = 0;
+  while (oldest < samples.size() && samples[oldest].frame < first_frame) {
+    ++oldest;
   }
-  const std::size_t count = samples.size() - begin;
-  if (count < kMinSamples) {
+  if (samples.size() - oldest < kMinSamples) {
     return false;
   }
+  const Sample& last = samples.back();
+  // Still moving now: the last two steps keep the pace, so that someone who stops is let go at
+  // once rather than when the walk leaves the window.
+  const Sample& recent = samples[samples.size() - 3];
+  if ((last.centroid - recent.centroid).norm() <
+      settings_.min_step * static_cast<float>(last.frame - recent.frame)) {
+    return false;
+  }
+  // Every stretch of the window that ends now is asked, the shortest first: a walker who turned
+  // back, or set off, a few frames ago travels steadily since then, and the turn or the wait
+  // before it must not hide that until it leaves the window. A longer stretch only adds steps, so
+  // its path, longest step and radii are carried over from the shorter one.
   float min_radius = std::numeric_limits<float>::max();
   float max_radius = 0.0F;
   float path = 0.0F;
   float longest_step = 0.0F;
-  bool overreach = false;
-  for (std::size_t i = begin; i < samples.size(); ++i) {
+  for (std::size_t i = samples.size() - 1;; --i) {
     min_radius = std::min(min_radius, samples[i].radius);
     max_radius = std::max(max_radius, samples[i].radius);
-    if (i > begin) {
-      const float step = (samples[i].centroid - samples[i - 1].centroid).norm();
+    if (i + 1 < samples.size()) {
+      const float step = (samples[i + 1].centroid - samples[i].centroid).norm();
       path += step;
       longest_step = std::max(longest_step, step);
       // A body moves less than its own size from one frame to the next; a track that gets ahead
-      // of that jumps between fragments (of a wall seen in pieces).
-      const float reach = std::max(samples[i].radius, samples[i - 1].radius) + kStepJitter;
-      if (step > reach * static_cast<float>(samples[i].frame - samples[i - 1].frame)) {
-        overreach = true;
+      // of that jumps between fragments (of a wall seen in pieces), and so does every longer
+      // stretch through that step.
+      const float reach = std::max(samples[i].radius, samples[i + 1].radius) + kStepJitter;
+      if (step > reach * static_cast<float>(samples[i + 1].frame - samples[i].frame)) {
+        return false;
       }
     }
+    if (samples.size() - i >= kMinSamples) {
+      const float net = (last.centroid - samples[i].centroid).norm();
+      const float frames = static_cast<float>(last.frame - samples[i].frame);
+      // The centre of whatever part of a still object is in view stays inside the object: only a
+      // body that travels farther than its own width has moved. A course is steady when it does
+      // not wander (net against path), when no single jump (to a neighbouring cluster) makes it,
+      // and when the cluster keeps its size (one coming into view or being uncovered shifts its
+      // centre; a person-sized cluster is exempt, its legs and body join and part from frame to
+      // frame).
+      if (net >= 2.0F * max_radius && net >= settings_.min_step * frames &&
+          net >= kMinStraightness * path && longest_step <= kMaxStepShare * path + kStepJitter &&
+          (max_radius <= kPersonRadius ||
+           max_radius - min_radius <= kMaxRadiusChange * max_radius)) {
+        return true;
+      }
+    }
+    if (i == oldest) {
+      return false;
+    }
   }
-  const Sample& first = samples[begin];
-  const Sample& last = samples.back();
-  const float net = (last.centroid - first.centroid).norm();
-  const float frames = static_cast<float>(last.frame - first.frame);
-  // Still moving now: the last two steps keep the pace, so that someone who stops is let go at
-  // once rather than when the walk leaves the window.
-  const Sample& recent = samples[samples.size() - 3];
-  const bool moving_now = (last.centroid - recent.centroid).norm() >=
-                          settings_.min_step * static_cast<float>(last.frame - recent.frame);
-  // The centre of whatever part of a still object is in view stays inside the object: only a
-  // body that travels farther than its own width has moved. A course is steady when it does not
-  // wander (net against path), when no single jump (to a neighbouring cluster) makes it, and when
-  // the cluster keeps its size (one coming into view or being uncovered shifts its centre; a
-  // person-sized cluster is exempt, its legs and body join and part from frame to frame).
-  return !overreach && moving_now && net >= 2.0F * max_radius &&
-         net >= settings_.min_step * frames && net >= kMinStraightness * path &&
-         longest_step <= kMaxStepShare * path + kStepJitter &&
-         (max_radius <= kPersonRadius || max_radius - min_radius <= kMaxRadiusChange * max_radius);
 }
 
 }  // namespace perception

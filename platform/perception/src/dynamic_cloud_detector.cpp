@@ -1093,6 +1093,12 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   if (cut_left || cut_right) {
     // The mean of the points within a few centimetres of the far side, against range noise.
     constexpr float kFarSideDepth = 0.05F;
+    // The far side is the body's own edge only where nothing nearer borders it in the image: a
+    // sliver of wall between the image's edge and a passer-by's silhouette ends at the shadow,
+    // and its far side walks with the passer-by.
+    constexpr int kShadowColumns = 3;
+    const std::vector<float>& depth = history_[current_slot_].nearest_depth;
+    const int beyond_step = cut_left ? 1 : -1;
     Eigen::Vector3f sum = Eigen::Vector3f::Zero();
     int count = 0;
     for (const pcl::PointXYZ& p : cluster.points) {
@@ -1101,9 +1107,26 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
       }
       const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
       const float distance = cut_left ? from_left(q) : from_right(q);
-      if (distance >= (cut_left ? farthest_from_left : farthest_from_right) - kFarSideDepth) {
-        sum += Eigen::Vector3f(p.x, p.y, p.z);
-        ++count;
+      if (distance < (cut_left ? farthest_from_left : farthest_from_right) - kFarSideDepth) {
+        continue;
+      }
+      sum += Eigen::Vector3f(p.x, p.y, p.z);
+      ++count;
+      int pixel = 0;
+      if (!projectToPixel(q, pixel)) {
+        continue;
+      }
+      const float range = q.norm();
+      const float nearer = range - config_.depth_margin - config_.depth_margin_per_metre * range;
+      const int u = pixel % image_width_;
+      for (int k = 0; k <= kShadowColumns; ++k) {
+        const int uu = u + beyond_step * k;
+        if (uu < 0 || uu >= image_width_) {
+          break;
+        }
+        if (depth[static_cast<std::size_t>(pixel - u + uu)] < nearer) {
+          return false;
+        }
       }
     }
     position = sum / static_cast<float>(count);

@@ -21,8 +21,10 @@ namespace perception {
 // Every frame, each observed cluster (its map-frame centroid and horizontal radius, the largest
 // distance of a point from the centroid) is matched to the nearest track last seen at most two
 // frames ago, within `gate_step` metres per frame since then; a cluster matched to none starts a
-// track. A track travels when its observations of the last `window` frames (at least four) show
-// the centroid carried farther than the cluster's own width (2 x its largest radius: the centre of
+// track. A track travels when a stretch of its observations that ends now and lies within the
+// last `window` frames (at least four observations; any such stretch, so that a walker who turned
+// back or set off a moment ago is not held back by what came before) shows the centroid carried
+// farther than the cluster's own width (2 x its largest radius: the centre of
 // any part of a still object stays inside the object, so a changing view cannot do that), at
 // `min_step` metres per frame or more, on a steady course: the net displacement at least two
 // thirds of the path summed step by step, no single step more than half of it, none longer than

@@ -41,7 +41,7 @@ struct DynamicCloudDetectorConfig {
   // at track_min_step metres per frame or more within track_window frames (>= 4) moves as a body:
   // all its points from min_point_height up are dynamic. track_min_step 0 turns this off.
   float track_min_step{0.04F};
-  int track_window{10};
+  int track_window{20};
   float track_max_radius{0.8F};
   // Points lower than this above the floor (base z) are never called dynamic: low returns flicker
   // between ground and obstacle and would otherwise look like motion.
