@@ -1066,6 +1066,9 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   float radius_squared = 0.0F;
   bool cut_left = false;
   bool cut_right = false;
+  float min_u = width;
+  float max_u = 0.0F;
+  float nearest_range = std::numeric_limits<float>::max();
   float farthest_from_left = std::numeric_limits<float>::lowest();
   float farthest_from_right = std::numeric_limits<float>::lowest();
   for (const pcl::PointXYZ& p : cluster.points) {
@@ -1080,11 +1083,55 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
     const float u = fx_ * q.x() / q.z() + cx_;
     cut_left = cut_left || u < 2.0F;
     cut_right = cut_right || u >= width - 2.0F;
+    min_u = std::min(min_u, u);
+    max_u = std::max(max_u, u);
+    nearest_range = std::min(nearest_range, q.norm());
     farthest_from_left = std::max(farthest_from_left, from_left(q));
     farthest_from_right = std::max(farthest_from_right, from_right(q));
     const float dx = p.x - centroid.x();
     const float dy = p.y - centroid.y();
     radius_squared = std::max(radius_squared, dx * dx + dy * dy);
+  }
+  // Whether a return nearer than all of the cluster (by the depth margin) lies beside a point in
+  // the image, in its own column or up to kShadowColumns columns towards `step`. A cluster whose
+  // side borders one is cut there by something in front of it (a walker passing behind a pillar,
+  // a passer-by's shadow on a wall): its visible part ends where the occluder does and slides
+  // along with it, so it is followed by its other side, as one cut by the image's edge, and not
+  // at all when both sides are cut. The cluster's own nearer parts (a cart's near end, a leg in
+  // front of the other) are not nearer than all of it.
+  constexpr int kShadowColumns = 3;
+  const std::vector<float>& depth = history_[current_slot_].nearest_depth;
+  const float nearer =
+      nearest_range - config_.depth_margin - config_.depth_margin_per_metre * nearest_range;
+  auto bordered = [&](const Eigen::Vector3f& q, int step) {
+    int pixel = 0;
+    if (!projectToPixel(q, pixel)) {
+      return false;
+    }
+    const int u = pixel % image_width_;
+    for (int k = 0; k <= kShadowColumns; ++k) {
+      const int uu = u + step * k;
+      if (uu < 0 || uu >= image_width_) {
+        break;
+      }
+      if (depth[static_cast<std::size_t>(pixel - u + uu)] < nearer) {
+        return true;
+      }
+    }
+    return false;
+  };
+  // A side that borders something nearer is cut there as by the image's edge: the points in the
+  // outermost column either way tell.
+  if (!(cut_left && cut_right)) {
+    for (const pcl::PointXYZ& p : cluster.points) {
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+        continue;
+      }
+      const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
+      const float u = fx_ * q.x() / q.z() + cx_;
+      cut_left = cut_left || (u < min_u + 1.0F && bordered(q, -1));
+      cut_right = cut_right || (u > max_u - 1.0F && bordered(q, 1));
+    }
   }
   if (cut_left && cut_right) {
     return false;
@@ -1093,12 +1140,6 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   if (cut_left || cut_right) {
     // The mean of the points within a few centimetres of the far side, against range noise.
     constexpr float kFarSideDepth = 0.05F;
-    // The far side is the body's own edge only where nothing nearer borders it in the image: a
-    // sliver of wall between the image's edge and a passer-by's silhouette ends at the shadow,
-    // and its far side walks with the passer-by.
-    constexpr int kShadowColumns = 3;
-    const std::vector<float>& depth = history_[current_slot_].nearest_depth;
-    const int beyond_step = cut_left ? 1 : -1;
     Eigen::Vector3f sum = Eigen::Vector3f::Zero();
     int count = 0;
     for (const pcl::PointXYZ& p : cluster.points) {
@@ -1107,26 +1148,9 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
       }
       const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
       const float distance = cut_left ? from_left(q) : from_right(q);
-      if (distance < (cut_left ? farthest_from_left : farthest_from_right) - kFarSideDepth) {
-        continue;
-      }
-      sum += Eigen::Vector3f(p.x, p.y, p.z);
-      ++count;
-      int pixel = 0;
-      if (!projectToPixel(q, pixel)) {
-        continue;
-      }
-      const float range = q.norm();
-      const float nearer = range - config_.depth_margin - config_.depth_margin_per_metre * range;
-      const int u = pixel % image_width_;
-      for (int k = 0; k <= kShadowColumns; ++k) {
-        const int uu = u + beyond_step * k;
-        if (uu < 0 || uu >= image_width_) {
-          break;
-        }
-        if (depth[static_cast<std::size_t>(pixel - u + uu)] < nearer) {
-          return false;
-        }
+      if (distance >= (cut_left ? farthest_from_left : farthest_from_right) - kFarSideDepth) {
+        sum += Eigen::Vector3f(p.x, p.y, p.z);
+        ++count;
       }
     }
     position = sum / static_cast<float>(count);

@@ -63,7 +63,10 @@ namespace perception {
 // mount, where the floor behind it is removed and its earlier places look empty. A cluster cut by
 // the region's edge or by both of the image's side edges is not followed: its centre moves with
 // the cut. One cut by a single side edge (straddling the border to the neighbouring camera) is
-// followed by its side away from that edge, which moves only with the body.
+// followed by its side away from that edge, which moves only with the body. A side that borders,
+// in the current image, a return nearer than all of the cluster counts as cut too: a walker
+// passing behind a pillar is followed by its other side, and a sliver of wall between the image's
+// edge and a passer-by's shadow, cut on both sides, not at all.
 //
 // Emptiness is judged only at elevations the sensor demonstrably covers: besides the configured
 // limits, the detector counts the returns it receives per elevation (in the lidar-fixed camera
