@@ -44,9 +44,19 @@ void ClusterMotionTracker::beginFrame(std::uint64_t frame) {
 }
 
 bool ClusterMotionTracker::observe(const Eigen::Vector2f& centroid, float radius) {
-  if (!(radius <= settings_.max_radius) || !centroid.allFinite()) {
+  Observation observation;
+  observation.at = {centroid, centroid, centroid};
+  observation.radius = radius;
+  return observe(observation);
+}
+
+bool ClusterMotionTracker::observe(const Observation& observation) {
+  if (!(observation.radius <= settings_.max_radius) || !observation.at[kCentre].allFinite() ||
+      !observation.at[kLeftSide].allFinite() || !observation.at[kRightSide].allFinite()) {
     return false;
   }
+  const std::array<bool, 3> sound = {!observation.cut_left && !observation.cut_right,
+                                     !observation.cut_left, !observation.cut_right};
   Track* best = nullptr;
   float best_distance = std::numeric_limits<float>::max();
   for (Track& track : tracks_) {
@@ -54,7 +64,15 @@ bool ClusterMotionTracker::observe(const Eigen::Vector2f& centroid, float radius
     if (last.frame >= frame_) {
       continue;  // already given a cluster of this frame
     }
-    const float distance = (last.centroid - centroid).norm();
+    // Compared by a reference sound in both, the centre when neither is cut.
+    int reference = kCentre;
+    for (int r : {kCentre, kLeftSide, kRightSide}) {
+      if (last.sound[r] && sound[r]) {
+        reference = r;
+        break;
+      }
+    }
+    const float distance = (last.at[reference] - observation.at[reference]).norm();
     const float gate = settings_.gate_step * static_cast<float>(frame_ - last.frame);
     if (distance <= gate && distance < best_distance) {
       best = &track;
@@ -66,7 +84,7 @@ bool ClusterMotionTracker::observe(const Eigen::Vector2f& centroid, float radius
     best = &tracks_.back();
   }
   std::vector<Sample>& samples = best->samples;
-  samples.push_back(Sample{frame_, centroid, radius});
+  samples.push_back(Sample{frame_, observation.at, sound, observation.radius});
   if (samples.size() > static_cast<std::size_t>(settings_.window)) {
     samples.erase(samples.begin());
   }
@@ -86,38 +104,58 @@ bool ClusterMotionTracker::travels(const Track& track) const {
     return false;
   }
   const Sample& last = samples.back();
-  // Still moving now: the last two steps keep the pace, so that someone who stops is let go at
-  // once rather than when the walk leaves the window.
   const Sample& recent = samples[samples.size() - 3];
-  if ((last.centroid - recent.centroid).norm() <
-      settings_.min_step * static_cast<float>(last.frame - recent.frame)) {
-    return false;
-  }
   // Every stretch of the window that ends now is asked, the shortest first: a walker who turned
   // back, or set off, a few frames ago travels steadily since then, and the turn or the wait
-  // before it must not hide that until it leaves the window. A longer stretch only adds steps, so
-  // its path, longest step and radii are carried over from the shorter one.
+  // before it must not hide that until it leaves the window. Each reference is followed for as
+  // long as it is sound in every sample; a longer stretch only adds steps, so its path, longest
+  // step and radii are carried over from the shorter one.
+  struct Course {
+    bool alive;
+    float path{0.0F};
+    float longest_step{0.0F};
+  };
+  std::array<Course, 3> courses;
+  for (int r : {kCentre, kLeftSide, kRightSide}) {
+    // Still moving now: the last two steps keep the pace, so that someone who stops is let go at
+    // once rather than when the walk leaves the window.
+    courses[r].alive = last.sound[r] && recent.sound[r] && samples[samples.size() - 2].sound[r] &&
+                       (last.at[r] - recent.at[r]).norm() >=
+                           settings_.min_step * static_cast<float>(last.frame - recent.frame);
+  }
   float min_radius = std::numeric_limits<float>::max();
   float max_radius = 0.0F;
-  float path = 0.0F;
-  float longest_step = 0.0F;
   for (std::size_t i = samples.size() - 1;; --i) {
     min_radius = std::min(min_radius, samples[i].radius);
     max_radius = std::max(max_radius, samples[i].radius);
-    if (i + 1 < samples.size()) {
-      const float step = (samples[i + 1].centroid - samples[i].centroid).norm();
-      path += step;
-      longest_step = std::max(longest_step, step);
-      // A body moves less than its own size from one frame to the next; a track that gets ahead
-      // of that jumps between fragments (of a wall seen in pieces), and so does every longer
-      // stretch through that step.
-      const float reach = std::max(samples[i].radius, samples[i + 1].radius) + kStepJitter;
-      if (step > reach * static_cast<float>(samples[i + 1].frame - samples[i].frame)) {
-        return false;
+    bool any_alive = false;
+    for (int r : {kCentre, kLeftSide, kRightSide}) {
+      Course& course = courses[r];
+      if (!course.alive) {
+        continue;
       }
-    }
-    if (samples.size() - i >= kMinSamples) {
-      const float net = (last.centroid - samples[i].centroid).norm();
+      if (!samples[i].sound[r]) {
+        course.alive = false;
+        continue;
+      }
+      if (i + 1 < samples.size()) {
+        const float step = (samples[i + 1].at[r] - samples[i].at[r]).norm();
+        course.path += step;
+        course.longest_step = std::max(course.longest_step, step);
+        // A body moves less than its own size from one frame to the next; a track that gets
+        // ahead of that jumps between fragments (of a wall seen in pieces), and so does every
+        // longer stretch through that step.
+        const float reach = std::max(samples[i].radius, samples[i + 1].radius) + kStepJitter;
+        if (step > reach * static_cast<float>(samples[i + 1].frame - samples[i].frame)) {
+          course.alive = false;
+          continue;
+        }
+      }
+      any_alive = true;
+      if (samples.size() - i < kMinSamples) {
+        continue;
+      }
+      const float net = (last.at[r] - samples[i].at[r]).norm();
       const float frames = static_cast<float>(last.frame - samples[i].frame);
       // The centre of whatever part of a still object is in view stays inside the object: only a
       // body that travels farther than its own width has moved. A course is steady when it does
@@ -126,13 +164,14 @@ bool ClusterMotionTracker::travels(const Track& track) const {
       // centre; a person-sized cluster is exempt, its legs and body join and part from frame to
       // frame).
       if (net >= 2.0F * max_radius && net >= settings_.min_step * frames &&
-          net >= kMinStraightness * path && longest_step <= kMaxStepShare * path + kStepJitter &&
+          net >= kMinStraightness * course.path &&
+          course.longest_step <= kMaxStepShare * course.path + kStepJitter &&
           (max_radius <= kPersonRadius ||
            max_radius - min_radius <= kMaxRadiusChange * max_radius)) {
         return true;
       }
     }
-    if (i == oldest) {
+    if (!any_alive || i == oldest) {
       return false;
     }
   }

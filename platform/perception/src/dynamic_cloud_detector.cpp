@@ -1133,30 +1133,37 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
       cut_right = cut_right || (u > max_u - 1.0F && bordered(q, 1));
     }
   }
-  if (cut_left && cut_right) {
-    return false;
-  }
-  Eigen::Vector3f position = centroid;
-  if (cut_left || cut_right) {
-    // The mean of the points within a few centimetres of the far side, against range noise.
-    constexpr float kFarSideDepth = 0.05F;
-    Eigen::Vector3f sum = Eigen::Vector3f::Zero();
-    int count = 0;
-    for (const pcl::PointXYZ& p : cluster.points) {
-      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
-        continue;
-      }
-      const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
-      const float distance = cut_left ? from_left(q) : from_right(q);
-      if (distance >= (cut_left ? farthest_from_left : farthest_from_right) - kFarSideDepth) {
-        sum += Eigen::Vector3f(p.x, p.y, p.z);
-        ++count;
-      }
+  // Each side's boundary: the mean of the points within a few centimetres of it (against range
+  // noise), those farthest from the plane through the sensor and the opposite image edge.
+  constexpr float kSideDepth = 0.05F;
+  Eigen::Vector3f left_sum = Eigen::Vector3f::Zero();
+  Eigen::Vector3f right_sum = Eigen::Vector3f::Zero();
+  int left_count = 0;
+  int right_count = 0;
+  for (const pcl::PointXYZ& p : cluster.points) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+      continue;
     }
-    position = sum / static_cast<float>(count);
+    const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
+    if (from_right(q) >= farthest_from_right - kSideDepth) {
+      left_sum += Eigen::Vector3f(p.x, p.y, p.z);
+      ++left_count;
+    }
+    if (from_left(q) >= farthest_from_left - kSideDepth) {
+      right_sum += Eigen::Vector3f(p.x, p.y, p.z);
+      ++right_count;
+    }
   }
-  const Eigen::Vector4f in_map = previous_base_to_map_ * position.homogeneous();
-  return tracker_.observe(in_map.head<2>(), std::sqrt(radius_squared));
+  auto in_map = [&](const Eigen::Vector3f& position) {
+    return (previous_base_to_map_ * position.homogeneous()).head<2>();
+  };
+  ClusterMotionTracker::Observation observation;
+  observation.at = {in_map(centroid), in_map(left_sum / static_cast<float>(left_count)),
+                    in_map(right_sum / static_cast<float>(right_count))};
+  observation.cut_left = cut_left;
+  observation.cut_right = cut_right;
+  observation.radius = std::sqrt(radius_squared);
+  return tracker_.observe(observation);
 }
 
 void DynamicCloudDetector::spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cluster) {

@@ -4,6 +4,7 @@
 
 #include <Eigen/Core>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -18,21 +19,25 @@ namespace perception {
 // themselves answers what the images cannot: a body that keeps its size and travels steadily
 // across the map moves, whatever the images could tell about its points.
 //
-// Every frame, each observed cluster (its map-frame centroid and horizontal radius, the largest
+// Every frame, each observed cluster (its map-frame centroid, its two side boundaries as the
+// camera sees them, which of its sides are cut off, and its horizontal radius, the largest
 // distance of a point from the centroid) is matched to the nearest track last seen at most two
 // frames ago, within `gate_step` metres per frame since then; a cluster matched to none starts a
-// track. A track travels when a stretch of its observations that ends now and lies within the
-// last `window` frames (at least four observations; any such stretch, so that a walker who turned
-// back or set off a moment ago is not held back by what came before) shows the centroid carried
-// farther than the cluster's own width (2 x its largest radius: the centre of
-// any part of a still object stays inside the object, so a changing view cannot do that), at
-// `min_step` metres per frame or more, on a steady course: the net displacement at least two
-// thirds of the path summed step by step, no single step more than half of it, none longer than
-// the cluster's radius and a few centimetres (a body moves less than its own size in a frame; a
-// track that gets ahead of that jumps between fragments, of a wall seen in pieces), and the
-// radius changed by at most half unless the cluster is person-sized (a cluster coming into view or
-// being uncovered moves its centroid without moving). The last two steps must keep the pace, so
-// that someone who stops is let go at once.
+// track.
+//
+// A track travels when a stretch of its observations that ends now and lies within the last
+// `window` frames (at least four observations; any such stretch, so that a walker who turned back
+// or set off a moment ago is not held back by what came before) shows the body carried farther
+// than the cluster's own width (2 x its largest radius: the centre of any part of a still object
+// stays inside the object, so a changing view cannot do that), at `min_step` metres per frame or
+// more, on a steady course: the net displacement at least two thirds of the path summed step by
+// step, no single step more than half of it, none longer than the cluster's radius and a few
+// centimetres (a body moves less than its own size in a frame; a track that gets ahead of that
+// jumps between fragments, of a wall seen in pieces), and the radius changed by at most half
+// unless the cluster is person-sized (a cluster coming into view or being uncovered moves its
+// centroid without moving). The last two steps must keep the pace, so that someone who stops is
+// let go at once. A stretch is measured by a position that is the body's own in all of its
+// observations: the centroid while neither side is cut, otherwise a side that stays uncut.
 //
 // Ownership: plain values; not thread-safe, one tracker per camera used from one thread.
 class ClusterMotionTracker {
@@ -50,8 +55,22 @@ class ClusterMotionTracker {
   void clear();
   // Starts frame `frame` (increasing by one per frame); tracks not seen for a while are dropped.
   void beginFrame(std::uint64_t frame);
-  // Records a cluster of the current frame (map-frame centroid, horizontal radius); returns
-  // whether its track travels.
+  // Where a cluster is, by three references in the map frame: its centroid and its two side
+  // boundaries (as the camera sees them). A side cut off (by the image's edge or by something in
+  // front) is no boundary of the body, and the centroid of a cut cluster is not its centre; a
+  // stretch of observations is judged by a reference that is sound in all of them, so a body that
+  // becomes cut on one side is followed on by its other side without a jump.
+  enum Reference : int { kCentre = 0, kLeftSide = 1, kRightSide = 2 };
+  struct Observation {
+    std::array<Eigen::Vector2f, 3> at;  // by Reference
+    bool cut_left{false};
+    bool cut_right{false};
+    float radius{0.0F};  // horizontal, from the centroid
+  };
+
+  // Records a cluster of the current frame; returns whether its track travels.
+  bool observe(const Observation& observation);
+  // The same for a cluster cut on neither side, at `centroid`.
   bool observe(const Eigen::Vector2f& centroid, float radius);
 
   std::size_t trackCount() const { return tracks_.size(); }
@@ -59,7 +78,8 @@ class ClusterMotionTracker {
  private:
   struct Sample {
     std::uint64_t frame;
-    Eigen::Vector2f centroid;
+    std::array<Eigen::Vector2f, 3> at;
+    std::array<bool, 3> sound;  // whether each reference is the body's own
     float radius;
   };
   struct Track {
