@@ -111,7 +111,7 @@ bool ClusterMotionTracker::travels(const Track& track) const {
   // long as it is sound in every sample; a longer stretch only adds steps, so its path, longest
   // step and radii are carried over from the shorter one.
   struct Course {
-    bool alive;
+    bool alive{false};
     float path{0.0F};
     float longest_step{0.0F};
   };

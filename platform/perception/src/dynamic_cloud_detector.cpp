@@ -1154,7 +1154,7 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
       ++right_count;
     }
   }
-  auto in_map = [&](const Eigen::Vector3f& position) {
+  auto in_map = [&](const Eigen::Vector3f& position) -> Eigen::Vector2f {
     return (previous_base_to_map_ * position.homogeneous()).head<2>();
   };
   ClusterMotionTracker::Observation observation;
