@@ -1044,11 +1044,12 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
       std::max(std::fabs(shape.low.y()), std::fabs(shape.high.y())) > y_edge) {
     return false;
   }
-  // Nor is one cut by both of the image's side edges (the camera's azimuth limits). One cut by a
-  // single side edge (someone straddling the border to the neighbouring camera, which sees the
-  // rest) is followed by its side away from the cut: the points farthest from the edge's plane
-  // through the sensor are the body's own boundary, while the visible part's centre would move
-  // with the cut as the robot moves or turns.
+  // One cut by both of the image's side edges (the camera's azimuth limits) never travels; its
+  // track is kept so that no walker's track passes to it. One cut by a single side edge (someone
+  // straddling the border to the neighbouring camera, which sees the rest) is followed by its side
+  // away from the cut: the points farthest from the edge's plane through the sensor are the body's
+  // own boundary, while the visible part's centre would move with the cut as the robot moves or
+  // turns.
   const Eigen::Vector3f& centroid = shape.centroid;
   const Eigen::Matrix3f rotation = base_to_camera_.topLeftCorner<3, 3>();
   const Eigen::Vector3f translation = base_to_camera_.topRightCorner<3, 1>();
@@ -1120,21 +1121,11 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
     }
     return false;
   };
-  // A side that borders something nearer is cut there as by the image's edge: the points in the
-  // outermost column either way tell.
-  if (!(cut_left && cut_right)) {
-    for (const pcl::PointXYZ& p : cluster.points) {
-      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
-        continue;
-      }
-      const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
-      const float u = fx_ * q.x() / q.z() + cx_;
-      cut_left = cut_left || (u < min_u + 1.0F && bordered(q, -1));
-      cut_right = cut_right || (u > max_u - 1.0F && bordered(q, 1));
-    }
-  }
-  // Each side's boundary: the mean of the points within a few centimetres of it (against range
-  // noise), those farthest from the plane through the sensor and the opposite image edge.
+  // One more pass over the points, now that the extremes are known. A side that borders
+  // something nearer is cut there as by the image's edge: the points in the outermost column
+  // either way tell. Each side's boundary is the mean of the points within a few centimetres of it
+  // (against range noise), those farthest from the plane through the sensor and the opposite image
+  // edge.
   constexpr float kSideDepth = 0.05F;
   Eigen::Vector3f left_sum = Eigen::Vector3f::Zero();
   Eigen::Vector3f right_sum = Eigen::Vector3f::Zero();
@@ -1145,6 +1136,9 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
       continue;
     }
     const Eigen::Vector3f q = rotation * Eigen::Vector3f(p.x, p.y, p.z) + translation;
+    const float u = fx_ * q.x() / q.z() + cx_;
+    cut_left = cut_left || (u < min_u + 1.0F && bordered(q, -1));
+    cut_right = cut_right || (u > max_u - 1.0F && bordered(q, 1));
     if (from_right(q) >= farthest_from_right - kSideDepth) {
       left_sum += Eigen::Vector3f(p.x, p.y, p.z);
       ++left_count;
