@@ -10,6 +10,8 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace norvel {
 namespace perception {
@@ -24,6 +26,11 @@ constexpr float kMinNoiseSigma = 0.005F;
 // A line's slope is trusted (for prediction, the max_slope test and extension) only once its
 // points span this many bins; over shorter spans range noise dominates the slope.
 constexpr int kMinSlopeSpanBins = 4;
+// A line's slope is carried beyond the farthest floor seen only when the rise over its span is at
+// least this many times its RMS residual...
+constexpr float kOnwardSlopeResiduals = 4.0F;
+// ...and the slope of its far half differs from the whole line's by at most this share of it.
+constexpr float kOnwardSlopeAgreement = 0.5F;
 // Upper bound on segments x bins, so that absurd settings fail loudly instead of exhausting memory.
 constexpr long kMaxBins = 1L << 24;
 // Vertical-structure test (see RemoveGroundLineFit): the horizontal cell size, small enough that
@@ -185,6 +192,32 @@ struct LineAccumulator {
     return static_cast<float>(std::sqrt(std::max(0.0, sse) / count));
   }
 };
+
+// Beyond the farthest floor seen, a line is carried on with its slope only where that slope is
+// the floor's: a ramp or a tilted floor rises clear of the line's scatter, and evenly, so that the
+// far half of the line has the slope of the whole. Otherwise the slope comes from the lowest-return
+// bias (more returns per bin near the sensor, so a lower lowest one), which rises only a few
+// millimetres over the line, or from a step up onto a mat or a sill taken in near the line's end,
+// which makes the far half steeper. Carried metres on, either lifts the floor over the feet of
+// the walls and pillars standing there; the line then goes on level from its end.
+float onwardSlope(const LineAccumulator& line, float slope, float intercept,
+                  const std::vector<std::pair<float, float>>& candidates, float min_span) {
+  const float scatter = std::max(line.rmsResidual(slope, intercept), kMinNoiseSigma);
+  if (std::fabs(slope) * line.span() < kOnwardSlopeResiduals * scatter) {
+    return 0.0F;
+  }
+  const float middle = 0.5F * (line.first_range + line.last_range);
+  LineAccumulator far_half;
+  for (const auto& candidate : candidates) {
+    if (candidate.first >= middle) {
+      far_half.add(candidate.first, candidate.second);
+    }
+  }
+  float far_slope = 0.0F;
+  float far_intercept = 0.0F;
+  far_half.solve(min_span, 0.0F, far_slope, far_intercept);
+  return std::fabs(far_slope - slope) <= kOnwardSlopeAgreement * std::fabs(slope) ? slope : 0.0F;
+}
 
 }  // namespace
 
@@ -433,8 +466,9 @@ void RemoveGroundLineFit::fitSegmentLines(int segment) {
   const std::size_t first_cell = static_cast<std::size_t>(segment) * bin_count_;
 
   LineAccumulator line;
+  line_candidates_.clear();
   bool has_previous = false;
-  GroundLine previous{0.0F, 0.0F, 0.0F, 0.0F};
+  GroundLine previous{0.0F, 0.0F, 0.0F, 0.0F, 0.0F};
 
   auto close_line = [&]() {
     if (line.count == 0) {
@@ -443,10 +477,12 @@ void RemoveGroundLineFit::fitSegmentLines(int segment) {
     float slope = 0.0F;
     float intercept = 0.0F;
     line.solve(min_span, p.min_slope, slope, intercept);
-    previous = GroundLine{line.first_range, line.last_range, slope, intercept};
+    const float onward_slope = onwardSlope(line, slope, intercept, line_candidates_, min_span);
+    previous = GroundLine{line.first_range, line.last_range, slope, intercept, onward_slope};
     lines_.push_back(previous);
     has_previous = true;
     line = LineAccumulator{};
+    line_candidates_.clear();
   };
   // True when the next candidate after `bin` lies on the line again, so that a low candidate at
   // `bin` stands alone.
@@ -465,6 +501,7 @@ void RemoveGroundLineFit::fitSegmentLines(int segment) {
     const float rise = z - reference;
     if (rise <= p.max_height_diff_for_start_up && rise >= -p.max_height_diff_for_start_down) {
       line.add(r, z);
+      line_candidates_.emplace_back(r, z);
     }
   };
 
@@ -512,6 +549,7 @@ void RemoveGroundLineFit::fitSegmentLines(int segment) {
       continue;
     }
     line = extended;
+    line_candidates_.emplace_back(r, z);
   }
   close_line();
 }
@@ -545,7 +583,8 @@ float RemoveGroundLineFit::groundHeight(int segment, float range, bool& has_line
       return from + t * (to - from);
     }
   }
-  return lines_[end - 1].heightAt(range);
+  const GroundLine& last = lines_[end - 1];
+  return last.heightAt(last.range_end) + last.onward_slope * (range - last.range_end);
 }
 
 }  // namespace perception

@@ -4,6 +4,7 @@
 #include <norvel/perception/ground_removal_params.hpp>
 #include <norvel/perception/point_cloud_types.hpp>
 
+#include <utility>
 #include <vector>
 
 namespace norvel {
@@ -28,11 +29,15 @@ namespace perception {
 //    exceed max_lsq_residual is closed, and a new line may start at the candidate; slopes below
 //    min_slope are levelled.
 // Every point is then compared with its segment's local ground height g(range): the line that
-// covers the range (within one bin), linear interpolation across gaps between lines, the nearest
-// line extended with its slope beyond the last line (this covers points beyond
-// point_cloud_max_range), and nearer than the first line a linear blend from z = 0 at the frame
+// covers the range (within one bin), linear interpolation across gaps between lines, beyond the
+// last line that line carried on from its end (this covers points beyond point_cloud_max_range),
+// and nearer than the first line a linear blend from z = 0 at the frame
 // origin (the floor under the robot) to the first line's start (this covers points inside
-// point_cloud_min_range). A point is ground when z - g is at most the tolerance:
+// point_cloud_min_range). The last line is carried on with its slope only when the rise over its
+// span is at least four times its RMS residual and its far half has the same slope within half of
+// it (a ramp or a tilted floor); otherwise level from its end, since a slope from the lowest-return
+// bias or from a mat's edge near the line's end, carried metres on, would lift the floor over the
+// feet of walls standing there. A point is ground when z - g is at most the tolerance:
 // z_distance_need_remove inside x_distance_need_preprocess, max_dist_point_groundline elsewhere,
 // or cam_height against the floor plane in a segment without any line. Points below the local
 // ground are ground too (floor noise is not an obstacle). Points with a non-finite coordinate go
@@ -85,6 +90,7 @@ class RemoveGroundLineFit {
     float range_end;
     float slope;
     float intercept;
+    float onward_slope;  // slope carried beyond range_end when this is a segment's last line
     float heightAt(float range) const { return intercept + slope * range; }
   };
 
@@ -109,6 +115,7 @@ class RemoveGroundLineFit {
   // Ground lines of all segments, segment after segment; lines of segment s are
   // lines_[segment_line_begin_[s] .. segment_line_begin_[s + 1]).
   std::vector<GroundLine> lines_;
+  std::vector<std::pair<float, float>> line_candidates_;  // (range, z) of the line being fitted
   std::vector<int> segment_line_begin_;
   // Vertical-structure grid, reused across calls: per point its cell (-1 when not covered) and
   // cell coordinates; per cell the lowest height, the top of the stack rising from it, the
