@@ -89,6 +89,42 @@ TEST(ClusterMotionTracker, AWalkerWhoTurnsBackOrSetsOffTravelsAgainWithinAFewFra
       13);
 }
 
+// Observation of a body of `radius` along x at `centre`, with both ends seen as its own.
+ClusterMotionTracker::Observation withSides(float centre, float radius, float smear) {
+  ClusterMotionTracker::Observation seen;
+  seen.at = {Eigen::Vector2f(centre, 3.0F), Eigen::Vector2f(centre - radius, 3.0F),
+             Eigen::Vector2f(centre + radius, 3.0F)};
+  seen.radius = radius;
+  seen.smear = smear;
+  return seen;
+}
+
+TEST(ClusterMotionTracker, AnEndThatIsTheBodysOwnTravelsAfterHalfItsWidthButForTheSweepsSmear) {
+  ClusterMotionTracker::Settings settings;
+  settings.window = 20;
+  // The same cart with its ends in view: they have gone half its width after six steps, and a
+  // still object's end stays at its edge.
+  ClusterMotionTracker cart(settings);
+  int first = -1;
+  for (int k = 1; k <= 30 && first < 0; ++k) {
+    cart.beginFrame(static_cast<std::uint64_t>(k));
+    first = cart.observe(withSides(0.09F * k, 0.5F, 0.0F)) ? k : -1;
+  }
+  EXPECT_EQ(first, 7);
+
+  // A still post (radius 0.2) 4 m away while the robot starts turning at 45 degrees per second:
+  // each scan is smeared more, up to 0.3 m, so its ends seem to slide 0.3 m in five frames and
+  // then stay. The smear is no travel.
+  ClusterMotionTracker post(settings);
+  bool travelled = false;
+  for (int k = 1; k <= 30; ++k) {
+    post.beginFrame(static_cast<std::uint64_t>(k));
+    const float smear = 0.06F * static_cast<float>(std::min(k - 1, 5));
+    travelled = post.observe(withSides(smear, 0.2F, smear)) || travelled;
+  }
+  EXPECT_FALSE(travelled);
+}
+
 TEST(ClusterMotionTracker, ABodyThatBecomesCutOnOneSideIsFollowedByItsOtherSide) {
   // A cart 0.9 m long at 0.09 m per frame along x; from frame 13 on a pillar hides its front
   // more and more: the visible part ends at the pillar's edge, and its centroid falls behind.

@@ -47,6 +47,7 @@ bool ClusterMotionTracker::observe(const Eigen::Vector2f& centroid, float radius
   Observation observation;
   observation.at = {centroid, centroid, centroid};
   observation.radius = radius;
+  observation.has_sides = false;
   return observe(observation);
 }
 
@@ -56,7 +57,8 @@ bool ClusterMotionTracker::observe(const Observation& observation) {
     return false;
   }
   const std::array<bool, 3> sound = {!observation.cut_left && !observation.cut_right,
-                                     !observation.cut_left, !observation.cut_right};
+                                     observation.has_sides && !observation.cut_left,
+                                     observation.has_sides && !observation.cut_right};
   Track* best = nullptr;
   float best_distance = std::numeric_limits<float>::max();
   for (Track& track : tracks_) {
@@ -84,7 +86,8 @@ bool ClusterMotionTracker::observe(const Observation& observation) {
     best = &tracks_.back();
   }
   std::vector<Sample>& samples = best->samples;
-  samples.push_back(Sample{frame_, observation.at, sound, observation.radius});
+  samples.push_back(
+      Sample{frame_, observation.at, sound, observation.radius, std::max(0.0F, observation.smear)});
   if (samples.size() > static_cast<std::size_t>(settings_.window)) {
     samples.erase(samples.begin());
   }
@@ -125,9 +128,11 @@ bool ClusterMotionTracker::travels(const Track& track) const {
   }
   float min_radius = std::numeric_limits<float>::max();
   float max_radius = 0.0F;
+  float max_smear = 0.0F;
   for (std::size_t i = samples.size() - 1;; --i) {
     min_radius = std::min(min_radius, samples[i].radius);
     max_radius = std::max(max_radius, samples[i].radius);
+    max_smear = std::max(max_smear, samples[i].smear);
     bool any_alive = false;
     for (int r : {kCentre, kLeftSide, kRightSide}) {
       Course& course = courses[r];
@@ -158,12 +163,17 @@ bool ClusterMotionTracker::travels(const Track& track) const {
       const float net = (last.at[r] - samples[i].at[r]).norm();
       const float frames = static_cast<float>(last.frame - samples[i].frame);
       // The centre of whatever part of a still object is in view stays inside the object: only a
-      // body that travels farther than its own width has moved. A course is steady when it does
+      // body that travels farther than its own width has moved. A side that is the body's own
+      // boundary stays at a still object's edge, so a side need travel only half that (a cart
+      // moving along its length shows its ends travel long before its centre has gone its
+      // length), plus the sweep's smear: while the robot turns, a scan puts a still edge up to
+      // the smear away from where another put it. A course is steady when it does
       // not wander (net against path), when no single jump (to a neighbouring cluster) makes it,
       // and when the cluster keeps its size (one coming into view or being uncovered shifts its
       // centre; a person-sized cluster is exempt, its legs and body join and part from frame to
       // frame).
-      if (net >= 2.0F * max_radius && net >= settings_.min_step * frames &&
+      const float least_travel = r == kCentre ? 2.0F * max_radius : max_radius + max_smear;
+      if (net >= least_travel && net >= settings_.min_step * frames &&
           net >= kMinStraightness * course.path &&
           course.longest_step <= kMaxStepShare * course.path + kStepJitter &&
           (max_radius <= kPersonRadius ||

@@ -1093,22 +1093,24 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
     const float dy = p.y - centroid.y();
     radius_squared = std::max(radius_squared, dx * dx + dy * dy);
   }
-  // Whether a return nearer than all of the cluster (by the depth margin) lies beside a point in
-  // the image, in its own column or up to kShadowColumns columns towards `step`. A cluster whose
-  // side borders one is cut there by something in front of it (a walker passing behind a pillar,
-  // a passer-by's shadow on a wall): its visible part ends where the occluder does and slides
-  // along with it, so it is followed by its other side, as one cut by the image's edge, and not
-  // at all when both sides are cut. The cluster's own nearer parts (a cart's near end, a leg in
-  // front of the other) are not nearer than all of it.
+  // Whether a return nearer than a point (by the depth margin) lies beside it in the image, in its
+  // own column or up to kShadowColumns columns towards `step`. A cluster whose side borders one is
+  // cut there by something in front of it (a walker passing behind a pillar, a passer-by's shadow
+  // on a wall): its visible part ends where the occluder does and slides along with it, so it is
+  // followed by its other side, as one cut by the image's edge, and not at all when both sides are
+  // cut. Measured against the side's own point, not the cluster's nearest: a wall seen at a
+  // slant is far nearer at one end than where a passer-by's shadow cuts its other. Only the
+  // outermost points are asked, so the cluster's own nearer parts (a cart's near end) lie inward
+  // of them, not beside them.
   constexpr int kShadowColumns = 3;
   const std::vector<float>& depth = history_[current_slot_].nearest_depth;
-  const float nearer =
-      nearest_range - config_.depth_margin - config_.depth_margin_per_metre * nearest_range;
   auto bordered = [&](const Eigen::Vector3f& q, int step) {
     int pixel = 0;
     if (!projectToPixel(q, pixel)) {
       return false;
     }
+    const float range = q.norm();
+    const float nearer = range - config_.depth_margin - config_.depth_margin_per_metre * range;
     const int u = pixel % image_width_;
     for (int k = 0; k <= kShadowColumns; ++k) {
       const int uu = u + step * k;
@@ -1157,6 +1159,12 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   observation.cut_left = cut_left;
   observation.cut_right = cut_right;
   observation.radius = std::sqrt(radius_squared);
+  // The motion since the previous update stands for the motion during this sweep (see Update);
+  // the cluster's far side is the one it shifts most.
+  const HistoryFrame& current = history_[current_slot_];
+  const float farthest_range = nearest_range + 2.0F * observation.radius;
+  observation.smear =
+      std::fabs(current.yaw_step) * farthest_range + current.translation_step.head<2>().norm();
   return tracker_.observe(observation);
 }
 

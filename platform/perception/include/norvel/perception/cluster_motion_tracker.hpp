@@ -66,11 +66,16 @@ class ClusterMotionTracker {
     bool cut_left{false};
     bool cut_right{false};
     float radius{0.0F};  // horizontal, from the centroid
+    // How far the robot's motion during the sweep may have shifted the cluster's points from
+    // where they were measured relative to each other (the scan is not motion-compensated).
+    float smear{0.0F};
+    // Whether `at` holds the side boundaries; without them the track goes by the centre only.
+    bool has_sides{true};
   };
 
   // Records a cluster of the current frame; returns whether its track travels.
   bool observe(const Observation& observation);
-  // The same for a cluster cut on neither side, at `centroid`.
+  // The same for a cluster cut on neither side, at `centroid`, whose sides are not known.
   bool observe(const Eigen::Vector2f& centroid, float radius);
 
   std::size_t trackCount() const { return tracks_.size(); }
@@ -81,6 +86,7 @@ class ClusterMotionTracker {
     std::array<Eigen::Vector2f, 3> at;
     std::array<bool, 3> sound;  // whether each reference is the body's own
     float radius;
+    float smear;
   };
   struct Track {
     std::vector<Sample> samples;  // oldest first, at most window_ entries
