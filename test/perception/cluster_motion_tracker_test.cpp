@@ -99,7 +99,7 @@ ClusterMotionTracker::Observation withSides(float centre, float radius, float sm
   return seen;
 }
 
-TEST(ClusterMotionTracker, AnEndThatIsTheBodysOwnTravelsAfterHalfItsWidthButForTheSweepsSmear) {
+TEST(ClusterMotionTracker, TheBodysOwnEndsTravelAfterHalfItsWidthTogetherAndBeyondTheSmear) {
   ClusterMotionTracker::Settings settings;
   settings.window = 20;
   // The same cart with its ends in view: they have gone half its width after six steps, and a
@@ -121,6 +121,23 @@ TEST(ClusterMotionTracker, AnEndThatIsTheBodysOwnTravelsAfterHalfItsWidthButForT
     post.beginFrame(static_cast<std::uint64_t>(k));
     const float smear = 0.06F * static_cast<float>(std::min(k - 1, 5));
     travelled = post.observe(withSides(smear, 0.2F, smear)) || travelled;
+  }
+  EXPECT_FALSE(travelled);
+
+  // A walker sets off sideways from the end of a desk and stays joined to it for a while: the
+  // cluster's walker end goes 0.08 m per frame, its desk end stays. The walker's end soon outruns
+  // the cluster's radius, but a body's two ends go together; the walker's own points tell for the
+  // walker.
+  ClusterMotionTracker joined(settings);
+  travelled = false;
+  for (int k = 1; k <= 15; ++k) {
+    joined.beginFrame(static_cast<std::uint64_t>(k));
+    ClusterMotionTracker::Observation seen;
+    const Eigen::Vector2f desk_end(0.0F, 3.0F);
+    const Eigen::Vector2f walker_end(0.8F, 3.0F + 0.08F * static_cast<float>(k));
+    seen.at = {0.5F * (desk_end + walker_end), desk_end, walker_end};
+    seen.radius = 0.5F * (walker_end - desk_end).norm();
+    travelled = joined.observe(seen) || travelled;
   }
   EXPECT_FALSE(travelled);
 }

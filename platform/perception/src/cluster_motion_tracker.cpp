@@ -1,6 +1,7 @@
 #include <norvel/perception/cluster_motion_tracker.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -23,6 +24,8 @@ constexpr std::size_t kMinSamples = 4;
 // Largest share of the path one step may take, beyond a few centimetres of centroid jitter.
 constexpr float kMaxStepShare = 0.5F;
 constexpr float kStepJitter = 0.05F;
+// Share of a side's travel that the opposite side, when it is the body's own too, must go along.
+constexpr float kMinEndAgreement = 0.5F;
 
 }  // namespace
 
@@ -129,10 +132,14 @@ bool ClusterMotionTracker::travels(const Track& track) const {
   float min_radius = std::numeric_limits<float>::max();
   float max_radius = 0.0F;
   float max_smear = 0.0F;
+  std::array<bool, 3> sound_throughout = {true, true, true};
   for (std::size_t i = samples.size() - 1;; --i) {
     min_radius = std::min(min_radius, samples[i].radius);
     max_radius = std::max(max_radius, samples[i].radius);
     max_smear = std::max(max_smear, samples[i].smear);
+    for (int r : {kCentre, kLeftSide, kRightSide}) {
+      sound_throughout[r] = sound_throughout[r] && samples[i].sound[r];
+    }
     bool any_alive = false;
     for (int r : {kCentre, kLeftSide, kRightSide}) {
       Course& course = courses[r];
@@ -173,7 +180,14 @@ bool ClusterMotionTracker::travels(const Track& track) const {
       // centre; a person-sized cluster is exempt, its legs and body join and part from frame to
       // frame).
       const float least_travel = r == kCentre ? 2.0F * max_radius : max_radius + max_smear;
-      if (net >= least_travel && net >= settings_.min_step * frames &&
+      // A body's two ends go together. One end travelling while the other, seen as the cluster's
+      // own all along, stays is a walker who set off beside a desk or a shelf and is still joined
+      // to it: the cluster as a whole has not moved, and the walker's own points tell for it.
+      const int other_side = r == kLeftSide ? kRightSide : kLeftSide;
+      const bool other_side_stays =
+          r != kCentre && sound_throughout[other_side] &&
+          (last.at[other_side] - samples[i].at[other_side]).norm() < kMinEndAgreement * net;
+      if (!other_side_stays && net >= least_travel && net >= settings_.min_step * frames &&
           net >= kMinStraightness * course.path &&
           course.longest_step <= kMaxStepShare * course.path + kStepJitter &&
           (max_radius <= kPersonRadius ||
