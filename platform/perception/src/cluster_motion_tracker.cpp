@@ -182,10 +182,11 @@ bool ClusterMotionTracker::travels(const Track& track) const {
       const float least_travel = r == kCentre ? 2.0F * max_radius : max_radius + max_smear;
       // A body's two ends go together. One end travelling while the other, seen as the cluster's
       // own all along, stays is a walker who set off beside a desk or a shelf and is still joined
-      // to it: the cluster as a whole has not moved, and the walker's own points tell for it.
+      // to it: the cluster as a whole has not moved, and the walker's own points tell for it. A
+      // person-sized cluster holds no desk; its ends are legs, which part and join.
       const int other_side = r == kLeftSide ? kRightSide : kLeftSide;
       const bool other_side_stays =
-          r != kCentre && sound_throughout[other_side] &&
+          r != kCentre && max_radius > kPersonRadius && sound_throughout[other_side] &&
           (last.at[other_side] - samples[i].at[other_side]).norm() < kMinEndAgreement * net;
       if (!other_side_stays && net >= least_travel && net >= settings_.min_step * frames &&
           net >= kMinStraightness * course.path &&
