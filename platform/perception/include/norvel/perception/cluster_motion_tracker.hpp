@@ -37,7 +37,11 @@ namespace perception {
 // unless the cluster is person-sized (a cluster coming into view or being uncovered moves its
 // centroid without moving). The last two steps must keep the pace, so that someone who stops is
 // let go at once. A stretch is measured by a position that is the body's own in all of its
-// observations: the centroid while neither side is cut, otherwise a side that stays uncut.
+// observations: the centroid while neither side is cut, otherwise a side that stays uncut. A side
+// needs to travel only the cluster's radius plus the largest sweep smear of the stretch (a still
+// object's own edge stays at its edge but for the smear a turn puts into each scan), and, in a
+// cluster larger than a person, the opposite side, where it too is the body's own, must go along
+// by at least half as far (a walker still joined to the desk it set off from moves one end only).
 //
 // Ownership: plain values; not thread-safe, one tracker per camera used from one thread.
 class ClusterMotionTracker {
