@@ -200,8 +200,12 @@ struct LineAccumulator {
 // millimetres over the line, or from a step up onto a mat or a sill taken in near the line's end,
 // which makes the far half steeper. Carried metres on, either lifts the floor over the feet of
 // the walls and pillars standing there; the line then goes on level from its end.
-float onwardSlope(const LineAccumulator& line, float slope, float intercept,
-                  const std::vector<std::pair<float, float>>& candidates, float min_span) {
+float onwardSlope(const std::vector<std::pair<float, float>>& candidates, float slope,
+                  float intercept, float min_span) {
+  LineAccumulator line;
+  for (const auto& candidate : candidates) {
+    line.add(candidate.first, candidate.second);
+  }
   const float scatter = std::max(line.rmsResidual(slope, intercept), kMinNoiseSigma);
   if (std::fabs(slope) * line.span() < kOnwardSlopeResiduals * scatter) {
     return 0.0F;
@@ -466,7 +470,10 @@ void RemoveGroundLineFit::fitSegmentLines(int segment) {
   const std::size_t first_cell = static_cast<std::size_t>(segment) * bin_count_;
 
   LineAccumulator line;
-  line_candidates_.clear();
+  // line_candidates_ holds the candidates of the line being fitted, and after it closes, until the
+  // next one starts: at the end they are the segment's last line's, the only one carried on beyond
+  // its end.
+  const std::size_t first_line = lines_.size();
   bool has_previous = false;
   GroundLine previous{0.0F, 0.0F, 0.0F, 0.0F, 0.0F};
 
@@ -477,12 +484,10 @@ void RemoveGroundLineFit::fitSegmentLines(int segment) {
     float slope = 0.0F;
     float intercept = 0.0F;
     line.solve(min_span, p.min_slope, slope, intercept);
-    const float onward_slope = onwardSlope(line, slope, intercept, line_candidates_, min_span);
-    previous = GroundLine{line.first_range, line.last_range, slope, intercept, onward_slope};
+    previous = GroundLine{line.first_range, line.last_range, slope, intercept, 0.0F};
     lines_.push_back(previous);
     has_previous = true;
     line = LineAccumulator{};
-    line_candidates_.clear();
   };
   // True when the next candidate after `bin` lies on the line again, so that a low candidate at
   // `bin` stands alone.
@@ -501,6 +506,7 @@ void RemoveGroundLineFit::fitSegmentLines(int segment) {
     const float rise = z - reference;
     if (rise <= p.max_height_diff_for_start_up && rise >= -p.max_height_diff_for_start_down) {
       line.add(r, z);
+      line_candidates_.clear();
       line_candidates_.emplace_back(r, z);
     }
   };
@@ -552,6 +558,10 @@ void RemoveGroundLineFit::fitSegmentLines(int segment) {
     line_candidates_.emplace_back(r, z);
   }
   close_line();
+  if (lines_.size() > first_line) {
+    GroundLine& last = lines_.back();
+    last.onward_slope = onwardSlope(line_candidates_, last.slope, last.intercept, min_span);
+  }
 }
 
 float RemoveGroundLineFit::groundHeight(int segment, float range, bool& has_line) const {

@@ -64,9 +64,9 @@ namespace perception {
 // the region's edge is not followed, and one cut by both of the image's side edges never
 // travels: its centre moves with the cut. One cut by a single side edge (straddling the border to
 // the neighbouring camera) is followed by its side away from that edge, which moves only with the
-// body. A side that borders, in the current image, a return nearer than all of the cluster counts
-// as cut too: a walker passing behind a pillar is followed by its other side, and a sliver of wall
-// between the image's edge and a passer-by's shadow, cut on both sides, never travels.
+// body. A side that borders, in the current image, a return nearer than the side's own point
+// counts as cut too: a walker passing behind a pillar is followed by its other side, and a sliver
+// of wall between the image's edge and a passer-by's shadow, cut on both sides, never travels.
 //
 // Emptiness is judged only at elevations the sensor demonstrably covers: besides the configured
 // limits, the detector counts the returns it receives per elevation (in the lidar-fixed camera
