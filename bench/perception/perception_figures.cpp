@@ -499,9 +499,10 @@ int main(int argc, char** argv) {
     std::printf(
         "%s: %ld frames x 4 cameras, %.0f points per camera cloud (%.0f obstacle), mean floor z "
         "%.4f m\n",
-        scenario.name.c_str(), frames, ours_fig.points / double(std::max(1L, ours_fig.camera_clouds)),
+        scenario.name.c_str(), frames,
+        ours_fig.points / double(std::max(1L, ours_fig.camera_clouds)),
         ours_fig.obstacle_points / double(std::max(1L, ours_fig.camera_clouds)),
-                floor_z_sum / double(std::max(1L, floor_count)));
+        floor_z_sum / double(std::max(1L, floor_count)));
     ours_fig.print("ours");
     pcl_fig.print("pcl");
   }

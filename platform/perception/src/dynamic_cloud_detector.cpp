@@ -216,8 +216,8 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   compared_roi_margin_per_metre_.reserve(history_.size());
   compared_other_spread_.reserve(history_.size());
   widened_depth_.assign(history_.size(), std::vector<float>(pixels, kEmpty));
-  block_prefix_.assign(static_cast<std::size_t>(image_width_), kEmpty);
-  block_suffix_.assign(static_cast<std::size_t>(image_width_), kEmpty);
+  widened_for_.assign(history_.size(), WidenedFor{});
+  block_runs_.assign(2 * static_cast<std::size_t>(image_width_), kEmpty);
   next_slot_ = 0;
   frames_seen_ = 0;
   has_previous_pose_ = false;
@@ -340,28 +340,54 @@ void DynamicCloudDetector::horizontalMin(const std::vector<float>& in, int radiu
                                          std::vector<float>& out) {
   // Running minimum over blocks of the window's length (van Herk / Gil-Werman): every window
   // spans at most two blocks, so each pixel costs a constant number of comparisons whatever the
-  // radius.
+  // radius. Each row's block runs go into one buffer, suffixes (to the end of their block) then
+  // prefixes (from its start), and every window is the minimum of two of its entries; which two
+  // depends on the column only, so it is worked out once per image rather than per pixel.
   const int w = image_width_;
   const int k = 2 * radius + 1;
+  const auto width = static_cast<std::size_t>(w);
+  block_runs_.resize(2 * width);
+  window_first_.resize(width);
+  window_second_.resize(width);
+  block_start_.resize(width);
+  for (int u = 0, start = 0; u < w; ++u) {
+    if (u - start == k) {
+      start = u;
+    }
+    block_start_[static_cast<std::size_t>(u)] = start;
+  }
+  for (int u = 0; u < w; ++u) {
+    const int a = std::max(0, u - radius);
+    const int b = std::min(w - 1, u + radius);
+    const int a_start = block_start_[static_cast<std::size_t>(a)];
+    int first = a;       // the suffix from a
+    int second = w + b;  // the prefix up to b
+    if (a_start == block_start_[static_cast<std::size_t>(b)]) {
+      // One block, clipped at an image edge: the run that starts or ends with the window.
+      first = second = (a == a_start) ? w + b : a;
+    }
+    window_first_[static_cast<std::size_t>(u)] = first;
+    window_second_[static_cast<std::size_t>(u)] = second;
+  }
+  float* suffix = block_runs_.data();
+  float* prefix = block_runs_.data() + width;
   for (int v = 0; v < image_height_; ++v) {
-    const float* row = &in[static_cast<std::size_t>(v) * w];
-    float* target = &out[static_cast<std::size_t>(v) * w];
-    for (int u = 0; u < w; ++u) {
-      block_prefix_[u] = (u % k == 0) ? row[u] : std::min(block_prefix_[u - 1], row[u]);
-    }
-    for (int u = w - 1; u >= 0; --u) {
-      block_suffix_[u] =
-          (u == w - 1 || (u + 1) % k == 0) ? row[u] : std::min(block_suffix_[u + 1], row[u]);
-    }
-    for (int u = 0; u < w; ++u) {
-      const int a = std::max(0, u - radius);
-      const int b = std::min(w - 1, u + radius);
-      if (a / k != b / k) {
-        target[u] = std::min(block_suffix_[a], block_prefix_[b]);
-      } else {
-        // One block: clipped at an image edge, where one of the two runs is exact.
-        target[u] = (a % k == 0) ? block_prefix_[b] : block_suffix_[a];
+    const float* row = &in[static_cast<std::size_t>(v) * width];
+    float* target = &out[static_cast<std::size_t>(v) * width];
+    for (int start = 0; start < w; start += k) {
+      const int last = std::min(start + k, w) - 1;
+      prefix[start] = row[start];
+      for (int u = start + 1; u <= last; ++u) {
+        prefix[u] = std::min(prefix[u - 1], row[u]);
       }
+      suffix[last] = row[last];
+      for (int u = last - 1; u >= start; --u) {
+        suffix[u] = std::min(suffix[u + 1], row[u]);
+      }
+    }
+    for (std::size_t u = 0; u < width; ++u) {
+      target[u] = std::min(block_runs_[static_cast<std::size_t>(window_first_[u])],
+                           block_runs_[static_cast<std::size_t>(window_second_[u])]);
     }
   }
 }
@@ -451,7 +477,13 @@ void DynamicCloudDetector::Update(pcl::PointCloud<pcl::PointXYZ>::ConstPtr cloud
         std::min(image_width_, static_cast<int>(std::ceil(other_mismatch / pixel_angle - 0.5F)));
     compared_other_spread_.push_back(std::max(0, other_radius - std::max(0, radius)));
     if (radius > 0) {
-      horizontalMin(frame.nearest_depth, radius, widened_depth_[slot_index]);
+      // The same frame is often widened by the same amount for several updates in a row (the
+      // robot keeps a changed turn for a while): the image is then still there.
+      WidenedFor& widened_for = widened_for_[slot_index];
+      if (widened_for.sequence != frame.sequence || widened_for.radius != radius) {
+        horizontalMin(frame.nearest_depth, radius, widened_depth_[slot_index]);
+        widened_for = WidenedFor{frame.sequence, radius};
+      }
       compared_depth_.push_back(&widened_depth_[slot_index]);
     } else {
       compared_depth_.push_back(&frame.nearest_depth);

@@ -321,8 +321,19 @@ class DynamicCloudDetector {
   // widening covers only the difference between equal times of two sweeps.
   std::vector<int> compared_other_spread_;
   std::vector<std::vector<float>> widened_depth_;
-  std::vector<float> block_prefix_;
-  std::vector<float> block_suffix_;
+  // Per history slot: which frame (its sequence) its widened image holds, widened by how many
+  // columns; sequence 0 for none.
+  struct WidenedFor {
+    std::uint64_t sequence{0};
+    int radius{0};
+  };
+  std::vector<WidenedFor> widened_for_;
+  // horizontalMin scratch: a row's block suffixes and prefixes, each column's block start and
+  // the two entries whose minimum is its window.
+  std::vector<float> block_runs_;
+  std::vector<int> block_start_;
+  std::vector<int> window_first_;
+  std::vector<int> window_second_;
   // DivideCloud scratch: per cluster point its evidence; the spreading grid's bucket lists of
   // moved points.
   std::vector<Evidence> evidence_;
