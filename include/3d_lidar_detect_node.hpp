@@ -35,7 +35,6 @@
 
 #include "blocking_queue.hpp"
 #include "detector_io.hpp"
-#include "frame_filters.hpp"
 #include "point_dump.hpp"
 #include "publisher_skip_frame.hpp"
 #include "shutdown_deferral.hpp"
@@ -135,7 +134,6 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   void consumeParameterUpdate();
   void publishCameraInfo(const rclcpp::Time& stamp);
   PointCloudPtr roiFilter(const PointCloudPtr& base_cloud) const;
-  RegionOfInterest regionOfInterest() const;
   size_t cameraCount() const { return static_cast<size_t>(std::max(virtual_cameras_num_, 0)); }
   CloudList splitIntoVirtualCameras(const PointCloud& roi_cloud) const;
   void updateCameraFrame(const CloudList& split_clouds);

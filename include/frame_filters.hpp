@@ -45,14 +45,6 @@ void appendPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
                                     const RegionOfInterest& roi,
                                     pcl::PointCloud<pcl::PointXYZ>& out);
 
-// Appends to `out` the points of `in` that `transform` puts inside the region (see
-// insideRegionOfInterest), transformed, in order, and sets `out` unorganised: transformCloud and
-// appendPointsInRegionOfInterest in one pass, with the same arithmetic and so the same points.
-void appendTransformedPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
-                                               const Eigen::Matrix4f& transform,
-                                               const RegionOfInterest& roi,
-                                               pcl::PointCloud<pcl::PointXYZ>& out);
-
 // Writes `transform` applied to every point of `in` into `out` (same layout and header), in one
 // pass without first copying the input. Non-finite coordinates make the whole point non-finite.
 void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matrix4f& transform,

@@ -779,27 +779,17 @@ void LidarDetectNode::processOneFrame(const PointCloudPtr& cloud, const rclcpp::
   }
 
   timer = Clock::now();
-  PointCloudPtr roi_cloud;
-  const bool publish_base_cloud = debug_ && !base_cloud_pubs_.empty();
-  if (enable_roi_filter_ && !publish_base_cloud) {
-    // Unless the whole base cloud is published, the transform and the region filter are one
-    // pass: a point outside the region is never written, and no scan-sized cloud is filled only
-    // to be filtered.
-    roi_cloud = std::make_shared<PointCloud>();
-    appendTransformedPointsInRegionOfInterest(*cloud, T_lidar2base_, regionOfInterest(),
-                                              *roi_cloud);
-    LOG_INFO("convert base cloud time: {} ms.", elapsedMs(timer));
-  } else {
-    auto base_cloud = std::make_shared<PointCloud>();
-    transformCloud(*cloud, T_lidar2base_, *base_cloud);
-    LOG_INFO("convert base cloud time: {} ms.", elapsedMs(timer));
-    if (publish_base_cloud) {
-      timer = Clock::now();
-      publishCloud(*base_cloud, stamp, base_cloud_pubs_.front(), base_frame_id_);
-      LOG_INFO("pub base cloud time: {} ms.", elapsedMs(timer));
-    }
-    roi_cloud = roiFilter(base_cloud);
+  auto base_cloud = std::make_shared<PointCloud>();
+  transformCloud(*cloud, T_lidar2base_, *base_cloud);
+  LOG_INFO("convert base cloud time: {} ms.", elapsedMs(timer));
+
+  if (debug_ && !base_cloud_pubs_.empty()) {
+    timer = Clock::now();
+    publishCloud(*base_cloud, stamp, base_cloud_pubs_.front(), base_frame_id_);
+    LOG_INFO("pub base cloud time: {} ms.", elapsedMs(timer));
   }
+
+  const PointCloudPtr roi_cloud = roiFilter(base_cloud);
 
   timer = Clock::now();
   const CloudList split_clouds = splitIntoVirtualCameras(*roi_cloud);
@@ -867,15 +857,13 @@ LidarDetectNode::PointCloudPtr LidarDetectNode::roiFilter(const PointCloudPtr& b
   if (!enable_roi_filter_) {
     return base_cloud;
   }
+  const RegionOfInterest roi{
+      x_large_,       y_large_,      frame_ground_params_.max_obstacle_height,
+      x_small_front_, x_small_back_, y_small_};
   auto roi_cloud = std::make_shared<PointCloud>();
   roi_cloud->reserve(base_cloud->size());
-  appendPointsInRegionOfInterest(*base_cloud, regionOfInterest(), *roi_cloud);
+  appendPointsInRegionOfInterest(*base_cloud, roi, *roi_cloud);
   return roi_cloud;
-}
-
-RegionOfInterest LidarDetectNode::regionOfInterest() const {
-  return RegionOfInterest{x_large_,       y_large_,      frame_ground_params_.max_obstacle_height,
-                          x_small_front_, x_small_back_, y_small_};
 }
 
 LidarDetectNode::CloudList LidarDetectNode::splitIntoVirtualCameras(

@@ -74,24 +74,6 @@ void appendPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
   out.height = 1;
 }
 
-void appendTransformedPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
-                                               const Eigen::Matrix4f& transform,
-                                               const RegionOfInterest& roi,
-                                               pcl::PointCloud<pcl::PointXYZ>& out) {
-  const Eigen::Matrix3f rotation = transform.topLeftCorner<3, 3>();
-  const Eigen::Vector3f translation = transform.topRightCorner<3, 1>();
-  out.points.reserve(out.points.size() + in.points.size());
-  for (const auto& p : in.points) {
-    pcl::PointXYZ moved;
-    moved.getVector3fMap() = rotation * p.getVector3fMap() + translation;
-    if (insideRegionOfInterest(moved, roi)) {
-      out.points.push_back(moved);
-    }
-  }
-  out.width = static_cast<std::uint32_t>(out.points.size());
-  out.height = 1;
-}
-
 void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matrix4f& transform,
                     pcl::PointCloud<pcl::PointXYZ>& out) {
   const Eigen::Matrix3f rotation = transform.topLeftCorner<3, 3>();

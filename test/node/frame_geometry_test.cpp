@@ -319,45 +319,6 @@ TEST(CloudTransform, MatchesPclAndKeepsTheLayout) {
   }
 }
 
-TEST(CloudTransform, OnePassIntoTheRegionKeepsWhatTransformThenFilterKeeps) {
-  // A tilted mount, points across the region's edges, the robot's body, the height limit and
-  // non-finite returns: the one pass must keep the same points, bit for bit, in the same order.
-  const RegionOfInterest roi{5.0f, 5.0f, 0.666f, 0.41f, -0.315f, 0.255f};
-  Eigen::Matrix4f mount = Eigen::Matrix4f::Identity();
-  mount.block<3, 3>(0, 0) =
-      Eigen::AngleAxisf(0.2f, Eigen::Vector3f(0.3f, 1.0f, 0.1f).normalized()).toRotationMatrix();
-  mount.block<3, 1>(0, 3) = Eigen::Vector3f(0.2f, 0.0f, 0.3f);
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const float inf = std::numeric_limits<float>::infinity();
-  Cloud in;
-  for (int i = 0; i < 400; ++i) {
-    const float a = 0.0157f * static_cast<float>(i * 7 % 400);
-    const float r = 0.05f + 0.019f * static_cast<float>(i);
-    in.points.push_back(
-        {r * std::cos(a), r * std::sin(a), 0.004f * static_cast<float>(i % 250) - 0.6f});
-  }
-  in.points.push_back({nan, 1.0f, 0.0f});
-  in.points.push_back({1.0f, inf, 0.0f});
-  in.points.push_back({1.0f, 1.0f, -inf});
-  Cloud base;
-  transformCloud(in, mount, base);
-  Cloud expected;
-  appendPointsInRegionOfInterest(base, roi, expected);
-  ASSERT_GT(expected.size(), 50u);
-  ASSERT_LT(expected.size(), in.size() - 50u);  // both kept and dropped points are exercised
-  Cloud kept;
-  kept.points.push_back({9.0f, 9.0f, 9.0f});  // appended after what is there
-  appendTransformedPointsInRegionOfInterest(in, mount, roi, kept);
-  ASSERT_EQ(kept.size(), expected.size() + 1);
-  EXPECT_EQ(kept.width, kept.size());
-  EXPECT_EQ(kept.height, 1u);
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(kept[i + 1].x, expected[i].x) << i;
-    EXPECT_EQ(kept[i + 1].y, expected[i].y) << i;
-    EXPECT_EQ(kept[i + 1].z, expected[i].z) << i;
-  }
-}
-
 std::shared_ptr<Cloud> cloudOf(size_t n) {
   auto cloud = std::make_shared<Cloud>();
   for (size_t i = 0; i < n; ++i) {
