@@ -1248,21 +1248,27 @@ void DynamicCloudDetector::spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cl
     spread_first_[c] = static_cast<int>(i);
   }
   const float radius_squared = radius * radius;
+  // Plain pointers: the evidence is written through a character type, which may alias anything,
+  // so the vectors' buffers would otherwise be looked up again on every step of the search.
+  const pcl::PointXYZ* const points = cluster.points.data();
+  const int* const first_in_cell = spread_first_.data();
+  const int* const next_in_cell = spread_next_.data();
+  Evidence* const evidence = evidence_.data();
   for (std::size_t i = 0; i < n; ++i) {
-    if (evidence_[i] != Evidence::kUnknown) {
+    if (evidence[i] != Evidence::kUnknown) {
       continue;
     }
-    const pcl::PointXYZ& p = cluster.points[i];
+    const pcl::PointXYZ& p = points[i];
     int column = 0;
     int row = 0;
     cell_of(p, column, row);
-    bool near_moved = spread_first_[static_cast<std::size_t>(row) * columns + column] >= 0;
+    bool near_moved = first_in_cell[static_cast<std::size_t>(row) * columns + column] >= 0;
     for (int r = std::max(0, row - 2); !near_moved && r <= std::min(rows - 1, row + 2); ++r) {
       for (int c = std::max(0, column - 2); !near_moved && c <= std::min(columns - 1, column + 2);
            ++c) {
-        for (int j = spread_first_[static_cast<std::size_t>(r) * columns + c]; j >= 0;
-             j = spread_next_[static_cast<std::size_t>(j)]) {
-          const pcl::PointXYZ& q = cluster.points[static_cast<std::size_t>(j)];
+        for (int j = first_in_cell[static_cast<std::size_t>(r) * columns + c]; j >= 0;
+             j = next_in_cell[static_cast<std::size_t>(j)]) {
+          const pcl::PointXYZ& q = points[static_cast<std::size_t>(j)];
           const float dx = q.x - p.x;
           const float dy = q.y - p.y;
           if (dx * dx + dy * dy <= radius_squared) {
@@ -1274,7 +1280,7 @@ void DynamicCloudDetector::spreadMotion(const pcl::PointCloud<pcl::PointXYZ>& cl
     }
     // Only the moved points of their own evidence are bucketed: one marked here passes nothing on.
     if (near_moved) {
-      evidence_[i] = Evidence::kMoved;
+      evidence[i] = Evidence::kMoved;
     }
   }
 }
