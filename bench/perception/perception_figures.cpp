@@ -211,7 +211,7 @@ struct SplitPart {
 
 // Splits clusters as the node does: a cluster that the share rule would call static first gives
 // up the moving bodies in it. Only the detector's work happens here, so that its timing holds
-// nothing of the figures' own book-keeping (see recordSplit).
+// nothing of the figures' own book-keeping (see timedSplit).
 std::vector<SplitPart> splitClusters(norvel::perception::DynamicCloudDetector& detector,
                                      const std::vector<PointCloudPtr>& clusters) {
   std::vector<SplitPart> split;
@@ -235,10 +235,14 @@ std::vector<SplitPart> splitClusters(norvel::perception::DynamicCloudDetector& d
   return split;
 }
 
-// Each part goes by the share rule into the per-point result.
-void recordSplit(const std::vector<SplitPart>& split,
-                 const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of,
-                 Result& r) {
+// Splits the clusters, timed as the dynamic stage, then records each part by the share rule into
+// the per-point result, untimed.
+void timedSplit(norvel::perception::DynamicCloudDetector& detector,
+                const std::vector<PointCloudPtr>& clusters, Figures& fig, Result& r,
+                const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
+  const auto t0 = Clock::now();
+  const std::vector<SplitPart> split = splitClusters(detector, clusters);
+  fig.ms_dynamic += msSince(t0);
   for (const SplitPart& part : split) {
     applyShareRule(*part.cluster, *part.dynamic, index_of, r);
   }
@@ -281,10 +285,7 @@ struct OurPipeline {
 
   void split(Figures& fig, Result& r,
              const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
-    const auto t0 = Clock::now();
-    const std::vector<SplitPart> split = splitClusters(*detector, clusters);
-    fig.ms_dynamic += msSince(t0);
-    recordSplit(split, index_of, r);
+    timedSplit(*detector, clusters, fig, r, index_of);
   }
 };
 
@@ -356,10 +357,7 @@ struct PclBaseline {
 
   void split(Figures& fig, Result& r,
              const std::unordered_map<PointKey, std::size_t, PointKeyHash>& index_of) {
-    const auto t0 = Clock::now();
-    const std::vector<SplitPart> split = splitClusters(*detector, clusters);
-    fig.ms_dynamic += msSince(t0);
-    recordSplit(split, index_of, r);
+    timedSplit(*detector, clusters, fig, r, index_of);
   }
 };
 

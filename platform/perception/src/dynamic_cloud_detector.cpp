@@ -218,6 +218,8 @@ bool DynamicCloudDetector::Init(const CameraInfo& camera) {
   widened_depth_.assign(history_.size(), std::vector<float>(pixels, kEmpty));
   widened_for_.assign(history_.size(), WidenedFor{});
   block_runs_.assign(2 * static_cast<std::size_t>(image_width_), kEmpty);
+  window_first_.assign(static_cast<std::size_t>(image_width_), 0);
+  window_second_.assign(static_cast<std::size_t>(image_width_), 0);
   next_slot_ = 0;
   frames_seen_ = 0;
   has_previous_pose_ = false;
@@ -346,25 +348,14 @@ void DynamicCloudDetector::horizontalMin(const std::vector<float>& in, int radiu
   const int w = image_width_;
   const int k = 2 * radius + 1;
   const auto width = static_cast<std::size_t>(w);
-  block_runs_.resize(2 * width);
-  window_first_.resize(width);
-  window_second_.resize(width);
-  block_start_.resize(width);
-  for (int u = 0, start = 0; u < w; ++u) {
-    if (u - start == k) {
-      start = u;
-    }
-    block_start_[static_cast<std::size_t>(u)] = start;
-  }
   for (int u = 0; u < w; ++u) {
     const int a = std::max(0, u - radius);
     const int b = std::min(w - 1, u + radius);
-    const int a_start = block_start_[static_cast<std::size_t>(a)];
     int first = a;       // the suffix from a
     int second = w + b;  // the prefix up to b
-    if (a_start == block_start_[static_cast<std::size_t>(b)]) {
+    if (a / k == b / k) {
       // One block, clipped at an image edge: the run that starts or ends with the window.
-      first = second = (a == a_start) ? w + b : a;
+      first = second = (a % k == 0) ? w + b : a;
     }
     window_first_[static_cast<std::size_t>(u)] = first;
     window_second_[static_cast<std::size_t>(u)] = second;

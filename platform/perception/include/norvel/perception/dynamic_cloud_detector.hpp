@@ -328,10 +328,9 @@ class DynamicCloudDetector {
     int radius{0};
   };
   std::vector<WidenedFor> widened_for_;
-  // horizontalMin scratch: a row's block suffixes and prefixes, each column's block start and
-  // the two entries whose minimum is its window.
+  // horizontalMin scratch: a row's block suffixes and prefixes, and per column the two entries
+  // whose minimum is its window.
   std::vector<float> block_runs_;
-  std::vector<int> block_start_;
   std::vector<int> window_first_;
   std::vector<int> window_second_;
   // DivideCloud scratch: per cluster point its evidence; the spreading grid's bucket lists of
