@@ -75,6 +75,34 @@ TEST(ClusterMotionTracker, AWalkerWhoTurnsBackOrSetsOffTravelsAgainWithinAFewFra
   }
   EXPECT_EQ(still_frames_after_turn, 0);
 
+  // A person-sized walker (radius 0.25) needs five steps since the turn before they alone cover
+  // its width, but it is the same body, moving at the same pace throughout: it keeps travelling.
+  // Once it stops, it is let go within two frames; grown into a cluster twice its size (joined
+  // to the desk it walks past) it is let go at once.
+  ClusterMotionTracker person_turning(settings);
+  int frames_held_back = 0;
+  int last_travelling = 0;
+  for (int k = 1; k <= 40; ++k) {
+    person_turning.beginFrame(static_cast<std::uint64_t>(k));
+    const float x = k <= 15 ? 0.1F * k : 1.5F - 0.1F * (std::min(k, 25) - 15);
+    const bool travels = person_turning.observe(Eigen::Vector2f(x, 1.0F), 0.25F);
+    frames_held_back += (k >= 8 && k <= 25 && !travels) ? 1 : 0;
+    last_travelling = travels ? k : last_travelling;
+  }
+  EXPECT_EQ(frames_held_back, 0);
+  EXPECT_LE(last_travelling, 27);
+  ClusterMotionTracker joining(settings);
+  bool travelled = false;
+  bool travelled_joined = false;
+  for (int k = 1; k <= 12; ++k) {
+    joining.beginFrame(static_cast<std::uint64_t>(k));
+    const bool travels = joining.observe(Eigen::Vector2f(0.1F * k, 1.0F), k <= 10 ? 0.25F : 0.6F);
+    travelled = travelled || (k <= 10 && travels);
+    travelled_joined = travelled_joined || (k > 10 && travels);
+  }
+  EXPECT_TRUE(travelled);
+  EXPECT_FALSE(travelled_joined);
+
   // Standing for a second, then walking off: the wait does not count against the walk.
   ClusterMotionTracker setting_off(settings);
   const int first = framesUntilTravelling(setting_off, 30, 0.1F, [](int k) {

@@ -94,10 +94,47 @@ bool ClusterMotionTracker::observe(const Observation& observation) {
   if (samples.size() > static_cast<std::size_t>(settings_.window)) {
     samples.erase(samples.begin());
   }
-  return travels(*best);
+  float stretch_radius = 0.0F;
+  int reference = travellingStretch(*best, stretch_radius);
+  if (reference >= 0) {
+    best->travelling_radius = stretch_radius;
+  } else if (best->travelling_by >= 0 && keepsPace(*best, best->travelling_by)) {
+    reference = best->travelling_by;
+  }
+  best->travelling_by = reference;
+  return reference >= 0;
 }
 
-bool ClusterMotionTracker::travels(const Track& track) const {
+bool ClusterMotionTracker::keepsPace(const Track& track, int reference) const {
+  const std::vector<Sample>& samples = track.samples;
+  if (samples.size() < 3) {
+    return false;
+  }
+  const Sample& last = samples.back();
+  const Sample& previous = samples[samples.size() - 2];
+  const Sample& recent = samples[samples.size() - 3];
+  // The body keeps the size it travelled with (a person's at least, whose legs and arms part
+  // and join): a cluster that grows may be a walker joined to the furniture it passes, whose
+  // centre moves along while the furniture stays.
+  const float largest =
+      (1.0F + kMaxRadiusChange) * std::max(kPersonRadius, track.travelling_radius);
+  if (!last.sound[reference] || !previous.sound[reference] || !recent.sound[reference] ||
+      std::max({last.radius, previous.radius, recent.radius}) > largest) {
+    return false;
+  }
+  // The pace a travelling stretch needs, over the newest step (a walker turning back on the
+  // spot) or over the last two (a step shortened by the centroid's jitter), and no jump beyond
+  // the body's size in the newest step. Someone who stops fails both within two frames.
+  const float step = (last.at[reference] - previous.at[reference]).norm();
+  const float step_frames = static_cast<float>(last.frame - previous.frame);
+  const float reach = std::max(last.radius, previous.radius) + kStepJitter;
+  const bool paced = step >= settings_.min_step * step_frames ||
+                     (last.at[reference] - recent.at[reference]).norm() >=
+                         settings_.min_step * static_cast<float>(last.frame - recent.frame);
+  return paced && step <= reach * step_frames;
+}
+
+int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_radius) const {
   const std::vector<Sample>& samples = track.samples;
   const std::uint64_t first_frame = frame_ >= static_cast<std::uint64_t>(settings_.window)
                                         ? frame_ + 1 - static_cast<std::uint64_t>(settings_.window)
@@ -107,7 +144,7 @@ bool ClusterMotionTracker::travels(const Track& track) const {
     ++oldest;
   }
   if (samples.size() - oldest < kMinSamples) {
-    return false;
+    return -1;
   }
   const Sample& last = samples.back();
   const Sample& recent = samples[samples.size() - 3];
@@ -193,11 +230,12 @@ bool ClusterMotionTracker::travels(const Track& track) const {
           course.longest_step <= kMaxStepShare * course.path + kStepJitter &&
           (max_radius <= kPersonRadius ||
            max_radius - min_radius <= kMaxRadiusChange * max_radius)) {
-        return true;
+        stretch_radius = max_radius;
+        return r;
       }
     }
     if (!any_alive || i == oldest) {
-      return false;
+      return -1;
     }
   }
 }

@@ -36,12 +36,17 @@ namespace perception {
 // jumps between fragments, of a wall seen in pieces), and the radius changed by at most half
 // unless the cluster is person-sized (a cluster coming into view or being uncovered moves its
 // centroid without moving). The last two steps must keep the pace, so that someone who stops is
-// let go at once. A stretch is measured by a position that is the body's own in all of its
-// observations: the centroid while neither side is cut, otherwise a side that stays uncut. A side
-// needs to travel only the cluster's radius plus the largest sweep smear of the stretch (a still
-// object's own edge stays at its edge but for the smear a turn puts into each scan), and, in a
-// cluster larger than a person, the opposite side, where it too is the body's own, must go along
-// by at least half as far (a walker still joined to the desk it set off from moves one end only).
+// let go at once. A track that travelled keeps travelling for as long as each new observation
+// keeps the pace by the same reference, with no jump, and the cluster grows by at most half
+// beyond the size it travelled with (a person's at least): a still object never travels in the
+// first place, and a walker who turns back on the spot is the same moving body while it retraces
+// ground that no stretch since the turn has yet covered by the cluster's width. A stretch is
+// measured by a position that is the body's own in all of its observations: the centroid while
+// neither side is cut, otherwise a side that stays uncut. A side needs to travel only the cluster's
+// radius plus the largest sweep smear of the stretch (a still object's own edge stays at its edge
+// but for the smear a turn puts into each scan), and, in a cluster larger than a person, the
+// opposite side, where it too is the body's own, must go along by at least half as far (a walker
+// still joined to the desk it set off from moves one end only).
 //
 // Ownership: plain values; not thread-safe, one tracker per camera used from one thread.
 class ClusterMotionTracker {
@@ -94,8 +99,17 @@ class ClusterMotionTracker {
   };
   struct Track {
     std::vector<Sample> samples;  // oldest first, at most window_ entries
+    // The reference by which the track travelled at its previous observation, -1 when it did not,
+    // and the largest radius of the last stretch that showed it travel.
+    int travelling_by{-1};
+    float travelling_radius{0.0F};
   };
-  bool travels(const Track& track) const;
+  // The reference by which a stretch of the track's window shows it travel, -1 for none; sets
+  // `stretch_radius` to that stretch's largest radius.
+  int travellingStretch(const Track& track, float& stretch_radius) const;
+  // Whether the track, travelling by `reference` before its latest observation, kept moving at
+  // the pace since.
+  bool keepsPace(const Track& track, int reference) const;
 
   Settings settings_;
   std::uint64_t frame_{0};
