@@ -40,6 +40,11 @@ constexpr float kSensorClearance = 0.35F;
 constexpr double kMaxGapShare = 0.05;
 constexpr double kGapDecay = 0.95;
 constexpr double kMinGapSamples = 200.0;
+// Pixels of depth change, at the slope an earlier image shows around a place, that the depth
+// margin allows for a surface seen at a slant (see slantAllowance): a point and the return nearest
+// to its direction lie within one raw pixel of each other, within two when the raw pixel holds
+// none and the 3 x 3 neighbourhood supplies it.
+constexpr float kSlantPixels = 2.0F;
 // Edge of the voxels whose points share one evidence (see DivideCloud): below a depth-image
 // pixel at 1.7 m and beyond, and far below the depth margin.
 constexpr float kEvidenceVoxel = 0.03F;
@@ -772,6 +777,27 @@ DynamicCloudDetector::FrameVote DynamicCloudDetector::sharedVote(const Sharing& 
   return FrameVote{};
 }
 
+// The per-metre part of the depth margin allows for a surface seen at a slant, whose returns
+// around one direction spread in depth. How far they spread, the image itself shows: the depth
+// change from the pixel to its four neighbours. A surface facing the sensor (a person's front)
+// changes little from pixel to pixel and needs little allowance; a wall seen at a grazing angle,
+// an edge next to the background, an empty pixel or neighbour, or the image's border give an
+// infinite one (the caller's full margin then stands).
+float DynamicCloudDetector::slantAllowance(const std::vector<float>& depth, int pixel) const {
+  const int u = pixel % image_width_;
+  if (u == 0 || u + 1 == image_width_ || pixel < image_width_ ||
+      pixel + image_width_ >= static_cast<int>(depth.size())) {
+    return kEmpty;
+  }
+  const float* at = &depth[static_cast<std::size_t>(pixel)];
+  const float centre = *at;
+  const float change = std::max(
+      std::max(std::fabs(at[-1] - centre), std::fabs(at[1] - centre)),
+      std::max(std::fabs(at[-image_width_] - centre), std::fabs(at[image_width_] - centre)));
+  // Infinite or undefined (an empty pixel among them): no allowance can be read off.
+  return change < kEmpty ? kSlantPixels * change : kEmpty;
+}
+
 // Inlined into the per-point loop of evidenceFor, which runs for every point and compared frame;
 // called there it costs a fifth more than the loop's own body.
 #if defined(__GNUC__)
@@ -843,7 +869,18 @@ DynamicCloudDetector::voteOf(std::size_t k, const Eigen::Vector4f& p, bool for_o
   // the top of a low object (or under a seat) reached the wall behind while the next one hit the
   // object where the point is now. One row either way reaches, through the rendering's 3 x 3
   // spread, every line within two raw rows.
-  if (nearest > free_beyond && columnClear(depth, pixel, -1, 1, free_beyond, half_width)) {
+  //
+  // The per-metre part of the margin allows for a surface seen at a slant. Where the earlier
+  // image shows a surface facing the sensor around that direction, a return behind the point by
+  // the fixed margin and the small slope there already shows free space (see slantAllowance). Any
+  // other return within the full margin still counts as the point's own surface below, and the
+  // reverse question keeps the full margin.
+  float free_from = free_beyond;
+  const float fixed_beyond = distance + config_.depth_margin;
+  if (nearest > fixed_beyond && nearest <= free_beyond) {
+    free_from = fixed_beyond + slantAllowance(depth, pixel);
+  }
+  if (nearest > free_from && columnClear(depth, pixel, -1, 1, free_from, half_width)) {
     vote.kind = Kind::kFree;
     return vote;
   }

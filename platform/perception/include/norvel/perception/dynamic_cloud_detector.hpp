@@ -27,7 +27,9 @@ namespace perception {
 // into that frame's camera through the map frame and projected into its depth image (the camera's
 // pinhole model, resampled to pixel_angle_deg pixels, each holding the nearest return of its 3x3
 // neighbourhood). The earlier frame votes "free" when everything it saw around that direction was
-// farther than the point by more than the depth margin, or when it saw nothing there (nor, in the
+// farther than the point by more than the depth margin (depth_margin, plus an allowance for a
+// surface seen at a slant: up to depth_margin_per_metre times the distance, less where the
+// earlier image shows a surface facing the sensor there), or when it saw nothing there (nor, in the
 // pixels just above and below, anything up to that depth: sparse scan patterns leave holes)
 // although the direction lay inside the sensor's elevation limits and the point inside that
 // frame's region of interest. A return near the point's depth (seen before: static) or in front of
@@ -249,6 +251,9 @@ class DynamicCloudDetector {
     pixel = static_cast<int>(v) * image_width_ + static_cast<int>(u);
     return true;
   }
+  // The allowance of the depth margin for a slanted surface at `pixel` of `depth` (see the
+  // definition).
+  float slantAllowance(const std::vector<float>& depth, int pixel) const;
   // Whether the pixels directly above and below `pixel` in `depth` hold no return at or before
   // `beyond`; the rows asked are those whose rays pass the point (base height `height`, `q` in
   // that frame's camera, `horizontal` its distance off the camera's vertical axis) inside the

@@ -19,7 +19,9 @@ struct DynamicCloudDetectorConfig {
   float pixel_angle_deg{1.0F};
   // Depth tolerance: an earlier return counts as "behind" a point only when it is farther by
   // more than depth_margin + depth_margin_per_metre * distance. Covers range noise, pixel size
-  // and the smear of a scan taken while the robot moves.
+  // and the smear of a scan taken while the robot moves. The per-metre part allows for a surface
+  // seen at a slant; where the earlier image shows a surface facing the sensor, less is allowed
+  // (see DynamicCloudDetector).
   float depth_margin{0.2F};
   float depth_margin_per_metre{0.05F};
   // A point is dynamic when at least this many compared frames saw free space through it (>= 1).
