@@ -99,7 +99,7 @@ class ClusterMotionTracker {
   };
   struct Track {
     std::vector<Sample> samples;  // oldest first, at most window_ entries
-    // The reference by which the track travelled at its previous observation, -1 when it did not,
+    // The reference by which the track travelled at its latest observation, -1 when it did not,
     // and the largest radius of the last stretch that showed it travel.
     int travelling_by{-1};
     float travelling_radius{0.0F};
