@@ -126,12 +126,24 @@ bool ClusterMotionTracker::keepsPace(const Track& track, int reference) const {
   // spot) or over the last two (a step shortened by the centroid's jitter), and no jump beyond
   // the body's size in the newest step. Someone who stops fails both within two frames.
   const float step = (last.at[reference] - previous.at[reference]).norm();
-  const float step_frames = static_cast<float>(last.frame - previous.frame);
-  const float reach = std::max(last.radius, previous.radius) + kStepJitter;
-  const bool paced = step >= settings_.min_step * step_frames ||
-                     (last.at[reference] - recent.at[reference]).norm() >=
-                         settings_.min_step * static_cast<float>(last.frame - recent.frame);
-  return paced && step <= reach * step_frames;
+  const bool paced = step >= settings_.min_step * static_cast<float>(last.frame - previous.frame) ||
+                     pacedOverLastTwo(samples, reference);
+  return paced && withinReach(previous, last, step);
+}
+
+bool ClusterMotionTracker::pacedOverLastTwo(const std::vector<Sample>& samples,
+                                            int reference) const {
+  const Sample& last = samples.back();
+  const Sample& recent = samples[samples.size() - 3];
+  return last.sound[reference] && recent.sound[reference] &&
+         samples[samples.size() - 2].sound[reference] &&
+         (last.at[reference] - recent.at[reference]).norm() >=
+             settings_.min_step * static_cast<float>(last.frame - recent.frame);
+}
+
+bool ClusterMotionTracker::withinReach(const Sample& from, const Sample& to, float step) {
+  const float reach = std::max(from.radius, to.radius) + kStepJitter;
+  return step <= reach * static_cast<float>(to.frame - from.frame);
 }
 
 int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_radius) const {
@@ -147,7 +159,6 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
     return -1;
   }
   const Sample& last = samples.back();
-  const Sample& recent = samples[samples.size() - 3];
   // Every stretch of the window that ends now is asked, the shortest first: a walker who turned
   // back, or set off, a few frames ago travels steadily since then, and the turn or the wait
   // before it must not hide that until it leaves the window. Each reference is followed for as
@@ -162,9 +173,7 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
   for (int r : {kCentre, kLeftSide, kRightSide}) {
     // Still moving now: the last two steps keep the pace, so that someone who stops is let go at
     // once rather than when the walk leaves the window.
-    courses[r].alive = last.sound[r] && recent.sound[r] && samples[samples.size() - 2].sound[r] &&
-                       (last.at[r] - recent.at[r]).norm() >=
-                           settings_.min_step * static_cast<float>(last.frame - recent.frame);
+    courses[r].alive = pacedOverLastTwo(samples, r);
   }
   float min_radius = std::numeric_limits<float>::max();
   float max_radius = 0.0F;
@@ -194,8 +203,7 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
         // A body moves less than its own size from one frame to the next; a track that gets
         // ahead of that jumps between fragments (of a wall seen in pieces), and so does every
         // longer stretch through that step.
-        const float reach = std::max(samples[i].radius, samples[i + 1].radius) + kStepJitter;
-        if (step > reach * static_cast<float>(samples[i + 1].frame - samples[i].frame)) {
+        if (!withinReach(samples[i], samples[i + 1], step)) {
           course.alive = false;
           continue;
         }

@@ -110,6 +110,12 @@ class ClusterMotionTracker {
   // Whether the track, travelling by `reference` before its latest observation, kept moving at
   // the pace since.
   bool keepsPace(const Track& track, int reference) const;
+  // Whether the last three of `samples` (at least three) are sound by `reference` and the last
+  // two steps together keep the pace.
+  bool pacedOverLastTwo(const std::vector<Sample>& samples, int reference) const;
+  // Whether the `step` from `from` to `to` stays within the body's size per frame: a longer one
+  // jumps between fragments (of a wall seen in pieces).
+  static bool withinReach(const Sample& from, const Sample& to, float step);
 
   Settings settings_;
   std::uint64_t frame_{0};
