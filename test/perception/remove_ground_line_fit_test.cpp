@@ -324,6 +324,41 @@ TEST(RemoveGroundLineFit, FloorInFrontOfANoisyFaceIsGround) {
       << low_face.asObstacle() << " of " << low_face.total;
 }
 
+TEST(RemoveGroundLineFit, SparseWallFootReturnsAboveTheFloorAreObstacles) {
+  // A sparse pattern seen from above: one return lands 2 to 4 cm up a wall's foot, and the
+  // wall's next returns start 20 cm higher, 4 cm to the side. Those foot returns lie above the
+  // floor's noise and within a few centimetres of the face, so they are the wall's; the floor in
+  // front of the face, at floor height, stays ground.
+  constexpr float kFace = 2.0F;
+  Labelled scene;
+  std::mt19937 rng(31);
+  std::normal_distribution<float> range_noise(0.0F, 0.005F);
+  int column = 0;
+  for (float y = -0.6F; y <= 0.6F; y += 0.09F, ++column) {
+    for (float x = 0.6F; x < kFace - 0.08F; x += 0.02F) {
+      scene.add(x, y, 0.0F, true);
+    }
+    for (float gap : {0.065F, 0.05F, 0.035F}) {
+      scene.add(kFace - gap, y, 0.0F, true);
+    }
+    scene.add(kFace + range_noise(rng), y, 0.02F + 0.01F * static_cast<float>(column % 3), false);
+    for (float z = 0.22F; z <= 0.6F; z += 0.05F) {
+      scene.add(kFace + range_noise(rng), y + 0.04F, z, false);
+    }
+  }
+  const std::vector<bool> as_ground = groundFlags(GroundRemovalParams{}, scene);
+  const GroundTally in_front = tally(scene, as_ground, [&](std::size_t i) {
+    return scene.is_ground[i] && scene.cloud->points[i].x >= kFace - 0.07F;
+  });
+  const GroundTally foot = tally(scene, as_ground, [&](std::size_t i) {
+    return !scene.is_ground[i] && scene.cloud->points[i].z < 0.05F;
+  });
+  ASSERT_EQ(in_front.total, 42);
+  ASSERT_EQ(foot.total, 14);
+  EXPECT_EQ(in_front.as_ground, in_front.total);
+  EXPECT_EQ(foot.asObstacle(), foot.total);
+}
+
 TEST(RemoveGroundLineFit, HandlesDegenerateInput) {
   RemoveGroundLineFit remover(GroundRemovalParams{});
   auto run = [&](const PointCloudPtr& in, std::size_t& obstacles_out, std::size_t& ground_out) {

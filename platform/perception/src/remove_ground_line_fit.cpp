@@ -58,6 +58,9 @@ constexpr float kStackFootSlack = 0.015F;
 // must come for a point to stand at its foot: two and a half times the range noise. The face's
 // own low returns lie that close; floor a few centimetres in front of the face does not.
 constexpr float kStackFootRadius = 0.025F;
+// The same for a point lifted above the floor's noise, which floor in front of a face is not:
+// what is left is the face's own spread, and a sparse face's mean lies off by a few centimetres.
+constexpr float kLiftedFootRadius = 2.0F * kStackFootRadius;
 
 void requireFinite(const char* name, float value) {
   if (!std::isfinite(value)) {
@@ -298,7 +301,7 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
   for (std::size_t cell = 0; cell < bin_lowest_z_.size(); ++cell) {
     if (!std::isnan(bin_lowest_z_[cell]) &&
         onStack(static_cast<std::size_t>(bin_lowest_point_[cell]),
-                points[static_cast<std::size_t>(bin_lowest_point_[cell])])) {
+                points[static_cast<std::size_t>(bin_lowest_point_[cell])], false)) {
       bin_lowest_z_[cell] = std::numeric_limits<float>::quiet_NaN();
     }
   }
@@ -325,7 +328,9 @@ void RemoveGroundLineFit::removeGround(PointCloudPtr in, PointCloudPtr obstacles
     if (range < params_.x_distance_need_preprocess) {
       tolerance = params_.z_distance_need_remove;
     }
-    if (p.z - ground_z <= tolerance && p.z <= params_.max_obstacle_height && !onStack(i, p)) {
+    const bool lifted = p.z - ground_z > kStackFootSlack;
+    if (p.z - ground_z <= tolerance && p.z <= params_.max_obstacle_height &&
+        !onStack(i, p, lifted)) {
       ground->points.push_back(p);
     } else {
       obstacles->points.push_back(p);
@@ -441,12 +446,15 @@ void RemoveGroundLineFit::buildStackGrid(const PointCloud::VectorType& points) {
   }
 }
 
-bool RemoveGroundLineFit::onStack(std::size_t point, const pcl::PointXYZ& p) const {
+bool RemoveGroundLineFit::onStack(std::size_t point, const pcl::PointXYZ& p, bool lifted) const {
   const int cell = point_stack_cell_[point];
   if (cell < 0 || near_stack_[cell] == 0) {
     return false;
   }
-  const float foot = p.z + kStackFootSlack;
+  // A lifted point is no floor standing in front of a structure: the structure's returns may
+  // start anywhere the stack reaches above it.
+  const float foot = p.z + (lifted ? kStackReach : kStackFootSlack);
+  const float radius = lifted ? kLiftedFootRadius : kStackFootRadius;
   const float rise = p.z + params_.max_dist_point_groundline;
   for (int row_offset = -stack_columns_; row_offset <= stack_columns_;
        row_offset += stack_columns_) {
@@ -455,7 +463,7 @@ bool RemoveGroundLineFit::onStack(std::size_t point, const pcl::PointXYZ& p) con
       if (stack.bottom <= foot && stack.top > rise) {
         const float dx = stack.face_x - p.x;
         const float dy = stack.face_y - p.y;
-        if (dx * dx + dy * dy <= kStackFootRadius * kStackFootRadius) {
+        if (dx * dx + dy * dy <= radius * radius) {
           return true;
         }
       }

@@ -58,7 +58,11 @@ namespace perception {
 // of them would move the face towards the sensor. Such points are
 // obstacles and never ground-line candidates. An overhang (a seat or table top) over open floor
 // does not count: its lowest point is far above the floor under it. Floor within about 2.5 cm of
-// a wall's face may come out as obstacle.
+// a wall's face may come out as obstacle. A point more than 1.5 cm (the floor's noise) above its
+// local ground is not floor at floor height, and needs less: a neighbouring stack that rises
+// above it within 0.25 m, wherever that stack starts, with its face within 5 cm. A sparse
+// pattern looking down puts one return on a wall's foot and the wall's next ones 20 cm higher and
+// a few centimetres to the side, where no stack starts at the foot return's own height.
 //
 // Ownership and threading: the remover owns scratch buffers sized on first use and reused by
 // later calls, so removeGround is not reentrant: use one instance per thread.
@@ -95,9 +99,10 @@ class RemoveGroundLineFit {
   };
 
   // Fills the vertical-structure grid for `points` (see the class comment); onStack then tells
-  // whether point `point` at height `z` stands at the foot of, or on, such a structure.
+  // whether point `point` at height `z` stands at the foot of, or on, such a structure, by the
+  // looser test when it is `lifted` above the floor's noise.
   void buildStackGrid(const PointCloud::VectorType& points);
-  bool onStack(std::size_t point, const pcl::PointXYZ& p) const;
+  bool onStack(std::size_t point, const pcl::PointXYZ& p, bool lifted) const;
   void fitSegmentLines(int segment);
   float groundHeight(int segment, float range, bool& has_line) const;
 
