@@ -82,12 +82,33 @@ void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matri
   out.is_dense = in.is_dense;
   out.sensor_origin_ = in.sensor_origin_;
   out.sensor_orientation_ = in.sensor_orientation_;
-  out.points.resize(in.points.size());
-  for (std::size_t i = 0; i < in.points.size(); ++i) {
-    out.points[i].getVector3fMap() = rotation * in.points[i].getVector3fMap() + translation;
+  // Each point written once: resize would first fill the whole cloud with default points.
+  out.points.clear();
+  out.points.reserve(in.points.size());
+  for (const auto& p : in.points) {
+    const Eigen::Vector3f q = rotation * p.getVector3fMap() + translation;
+    out.points.emplace_back(q.x(), q.y(), q.z());
   }
   out.width = in.width;
   out.height = in.height;
+}
+
+void appendTransformedPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
+                                               const Eigen::Matrix4f& transform,
+                                               const RegionOfInterest& roi,
+                                               pcl::PointCloud<pcl::PointXYZ>& out) {
+  const Eigen::Matrix3f rotation = transform.topLeftCorner<3, 3>();
+  const Eigen::Vector3f translation = transform.topRightCorner<3, 1>();
+  out.points.reserve(out.points.size() + in.points.size());
+  for (const auto& p : in.points) {
+    const Eigen::Vector3f q = rotation * p.getVector3fMap() + translation;
+    const pcl::PointXYZ moved(q.x(), q.y(), q.z());
+    if (insideRegionOfInterest(moved, roi)) {
+      out.points.push_back(moved);
+    }
+  }
+  out.width = static_cast<std::uint32_t>(out.points.size());
+  out.height = 1;
 }
 
 void sortClusterByDynamicShare(
