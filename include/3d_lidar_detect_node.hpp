@@ -44,8 +44,6 @@
 
 namespace lidar_perception {
 
-struct RegionOfInterest;
-
 // The lidar obstacle detection node.
 //
 // The constructor runs the configure transition itself: it reads every parameter, sets up TF, the
@@ -136,8 +134,6 @@ class LidarDetectNode : public rclcpp_lifecycle::LifecycleNode {
   void consumeParameterUpdate();
   void publishCameraInfo(const rclcpp::Time& stamp);
   PointCloudPtr roiFilter(const PointCloudPtr& base_cloud) const;
-  // The region kept around the robot, from the node's parameters.
-  RegionOfInterest regionOfInterest() const;
   size_t cameraCount() const { return static_cast<size_t>(std::max(virtual_cameras_num_, 0)); }
   CloudList splitIntoVirtualCameras(const PointCloud& roi_cloud) const;
   void updateCameraFrame(const CloudList& split_clouds);

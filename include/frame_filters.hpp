@@ -50,14 +50,6 @@ void appendPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
 void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matrix4f& transform,
                     pcl::PointCloud<pcl::PointXYZ>& out);
 
-// transformCloud followed by appendPointsInRegionOfInterest, in one pass and without the whole
-// transformed cloud: appends to `out`, in order, the points of `in` that `transform` moves inside
-// the region, and sets `out` unorganised.
-void appendTransformedPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
-                                               const Eigen::Matrix4f& transform,
-                                               const RegionOfInterest& roi,
-                                               pcl::PointCloud<pcl::PointXYZ>& out);
-
 // Appends to `out` every point of `in` that projects into the camera's image (bounds inclusive,
 // points behind the camera rejected), keeping base-frame coordinates. `base2cam` maps base
 // coordinates into the camera's optical frame.

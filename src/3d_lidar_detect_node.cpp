@@ -778,21 +778,9 @@ void LidarDetectNode::processOneFrame(const PointCloudPtr& cloud, const rclcpp::
     LOG_INFO("pub virtual cameras frustum cloud time: {} ms.", elapsedMs(timer));
   }
 
-  // Without debug output nothing reads the whole base-frame cloud: where the region of interest
-  // applies, the scan goes into the base frame and through the region in one pass, which then
-  // counts as the conversion.
   timer = Clock::now();
-  const bool whole_base_cloud = debug_ || !enable_roi_filter_;
-  PointCloudPtr base_cloud;
-  PointCloudPtr roi_cloud;
-  if (whole_base_cloud) {
-    base_cloud = std::make_shared<PointCloud>();
-    transformCloud(*cloud, T_lidar2base_, *base_cloud);
-  } else {
-    roi_cloud = std::make_shared<PointCloud>();
-    appendTransformedPointsInRegionOfInterest(*cloud, T_lidar2base_, regionOfInterest(),
-                                              *roi_cloud);
-  }
+  auto base_cloud = std::make_shared<PointCloud>();
+  transformCloud(*cloud, T_lidar2base_, *base_cloud);
   LOG_INFO("convert base cloud time: {} ms.", elapsedMs(timer));
 
   if (debug_ && !base_cloud_pubs_.empty()) {
@@ -801,9 +789,7 @@ void LidarDetectNode::processOneFrame(const PointCloudPtr& cloud, const rclcpp::
     LOG_INFO("pub base cloud time: {} ms.", elapsedMs(timer));
   }
 
-  if (whole_base_cloud) {
-    roi_cloud = roiFilter(base_cloud);
-  }
+  const PointCloudPtr roi_cloud = roiFilter(base_cloud);
 
   timer = Clock::now();
   const CloudList split_clouds = splitIntoVirtualCameras(*roi_cloud);
@@ -867,18 +853,16 @@ void LidarDetectNode::publishCameraInfo(const rclcpp::Time& stamp) {
   }
 }
 
-RegionOfInterest LidarDetectNode::regionOfInterest() const {
-  return RegionOfInterest{x_large_,       y_large_,      frame_ground_params_.max_obstacle_height,
-                          x_small_front_, x_small_back_, y_small_};
-}
-
 LidarDetectNode::PointCloudPtr LidarDetectNode::roiFilter(const PointCloudPtr& base_cloud) const {
   if (!enable_roi_filter_) {
     return base_cloud;
   }
+  const RegionOfInterest roi{
+      x_large_,       y_large_,      frame_ground_params_.max_obstacle_height,
+      x_small_front_, x_small_back_, y_small_};
   auto roi_cloud = std::make_shared<PointCloud>();
   roi_cloud->reserve(base_cloud->size());
-  appendPointsInRegionOfInterest(*base_cloud, regionOfInterest(), *roi_cloud);
+  appendPointsInRegionOfInterest(*base_cloud, roi, *roi_cloud);
   return roi_cloud;
 }
 

@@ -93,24 +93,6 @@ void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matri
   out.height = in.height;
 }
 
-void appendTransformedPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
-                                               const Eigen::Matrix4f& transform,
-                                               const RegionOfInterest& roi,
-                                               pcl::PointCloud<pcl::PointXYZ>& out) {
-  const Eigen::Matrix3f rotation = transform.topLeftCorner<3, 3>();
-  const Eigen::Vector3f translation = transform.topRightCorner<3, 1>();
-  out.points.reserve(out.points.size() + in.points.size());
-  for (const auto& p : in.points) {
-    const Eigen::Vector3f q = rotation * p.getVector3fMap() + translation;
-    const pcl::PointXYZ moved(q.x(), q.y(), q.z());
-    if (insideRegionOfInterest(moved, roi)) {
-      out.points.push_back(moved);
-    }
-  }
-  out.width = static_cast<std::uint32_t>(out.points.size());
-  out.height = 1;
-}
-
 void sortClusterByDynamicShare(
     const std::shared_ptr<pcl::PointCloud<pcl::PointXYZ>>& cluster,
     const std::shared_ptr<pcl::PointCloud<pcl::PointXYZ>>& dynamic_part,
