@@ -17,8 +17,6 @@ constexpr std::uint64_t kMaxMissedFrames = 2;
 constexpr float kMinStraightness = 2.0F / 3.0F;
 // Largest relative change of the radius over the window.
 constexpr float kMaxRadiusChange = 0.5F;
-// Clusters up to this radius may change size freely: a person's legs and body join and part.
-constexpr float kPersonRadius = 0.3F;
 // Observations a decision needs: four give three steps.
 constexpr std::size_t kMinSamples = 4;
 // Largest share of the path one step may take, beyond a few centimetres of centroid jitter.
@@ -56,12 +54,22 @@ bool ClusterMotionTracker::observe(const Eigen::Vector2f& centroid, float radius
 
 bool ClusterMotionTracker::observe(const Observation& observation) {
   if (!(observation.radius <= settings_.max_radius) || !observation.at[kCentre].allFinite() ||
-      !observation.at[kLeftSide].allFinite() || !observation.at[kRightSide].allFinite()) {
+      !observation.at[kLeftSide].allFinite() || !observation.at[kRightSide].allFinite() ||
+      (observation.has_near_side && !observation.near_side.allFinite())) {
     return false;
   }
-  const std::array<bool, 3> sound = {!observation.cut_left && !observation.cut_right,
-                                     observation.has_sides && !observation.cut_left,
-                                     observation.has_sides && !observation.cut_right};
+  // Whatever the camera cuts on either side, the near boundary is cut too (it slides along the
+  // cut); a cluster larger than a person may be a walker joined to furniture, whose nearest part
+  // says nothing of the whole.
+  const bool whole = !observation.cut_left && !observation.cut_right && !observation.cut_far;
+  const std::array<bool, kReferences> sound = {
+      whole, observation.has_sides && !observation.cut_left && !observation.cut_far,
+      observation.has_sides && !observation.cut_right && !observation.cut_far,
+      observation.has_near_side && !observation.cut_left && !observation.cut_right &&
+          observation.radius <= kPersonRadius};
+  const std::array<Eigen::Vector2f, kReferences> at = {
+      observation.at[kCentre], observation.at[kLeftSide], observation.at[kRightSide],
+      observation.has_near_side ? observation.near_side : observation.at[kCentre]};
   Track* best = nullptr;
   float best_distance = std::numeric_limits<float>::max();
   for (Track& track : tracks_) {
@@ -71,13 +79,13 @@ bool ClusterMotionTracker::observe(const Observation& observation) {
     }
     // Compared by a reference sound in both, the centre when neither is cut.
     int reference = kCentre;
-    for (int r : {kCentre, kLeftSide, kRightSide}) {
+    for (int r : {kCentre, kLeftSide, kRightSide, kNearSide}) {
       if (last.sound[r] && sound[r]) {
         reference = r;
         break;
       }
     }
-    const float distance = (last.at[reference] - observation.at[reference]).norm();
+    const float distance = (last.at[reference] - at[reference]).norm();
     const float gate = settings_.gate_step * static_cast<float>(frame_ - last.frame);
     if (distance <= gate && distance < best_distance) {
       best = &track;
@@ -90,7 +98,7 @@ bool ClusterMotionTracker::observe(const Observation& observation) {
   }
   std::vector<Sample>& samples = best->samples;
   samples.push_back(
-      Sample{frame_, observation.at, sound, observation.radius, std::max(0.0F, observation.smear)});
+      Sample{frame_, at, sound, observation.radius, std::max(0.0F, observation.smear)});
   if (samples.size() > static_cast<std::size_t>(settings_.window)) {
     samples.erase(samples.begin());
   }
@@ -169,8 +177,8 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
     float path{0.0F};
     float longest_step{0.0F};
   };
-  std::array<Course, 3> courses;
-  for (int r : {kCentre, kLeftSide, kRightSide}) {
+  std::array<Course, kReferences> courses;
+  for (int r : {kCentre, kLeftSide, kRightSide, kNearSide}) {
     // Still moving now: the last two steps keep the pace, so that someone who stops is let go at
     // once rather than when the walk leaves the window.
     courses[r].alive = pacedOverLastTwo(samples, r);
@@ -178,16 +186,16 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
   float min_radius = std::numeric_limits<float>::max();
   float max_radius = 0.0F;
   float max_smear = 0.0F;
-  std::array<bool, 3> sound_throughout = {true, true, true};
+  std::array<bool, kReferences> sound_throughout = {true, true, true, true};
   for (std::size_t i = samples.size() - 1;; --i) {
     min_radius = std::min(min_radius, samples[i].radius);
     max_radius = std::max(max_radius, samples[i].radius);
     max_smear = std::max(max_smear, samples[i].smear);
-    for (int r : {kCentre, kLeftSide, kRightSide}) {
+    for (int r : {kCentre, kLeftSide, kRightSide, kNearSide}) {
       sound_throughout[r] = sound_throughout[r] && samples[i].sound[r];
     }
     bool any_alive = false;
-    for (int r : {kCentre, kLeftSide, kRightSide}) {
+    for (int r : {kCentre, kLeftSide, kRightSide, kNearSide}) {
       Course& course = courses[r];
       if (!course.alive) {
         continue;
@@ -231,7 +239,8 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
       // person-sized cluster holds no desk; its ends are legs, which part and join.
       const int other_side = r == kLeftSide ? kRightSide : kLeftSide;
       const bool other_side_stays =
-          r != kCentre && max_radius > kPersonRadius && sound_throughout[other_side] &&
+          (r == kLeftSide || r == kRightSide) && max_radius > kPersonRadius &&
+          sound_throughout[other_side] &&
           (last.at[other_side] - samples[i].at[other_side]).norm() < kMinEndAgreement * net;
       if (!other_side_stays && net >= least_travel && net >= settings_.min_step * frames &&
           net >= kMinStraightness * course.path &&

@@ -1096,14 +1096,22 @@ DynamicCloudDetector::ClusterShape DynamicCloudDetector::measureCluster(
 
 bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& cluster,
                                           const ClusterShape& shape) {
-  // A cluster cut by the region's edge is not followed: its centre would move with the cut.
+  // A cluster cut by the region's edge has a centre and sides that move with the cut. Only a
+  // person-sized one whose near boundary stands clear of the edge is followed, by that boundary:
+  // someone walking in from beyond the region. Anything larger, or lying along the edge (a wall
+  // just at the region's border, seen in slivers), is not.
   const float x_edge = config_.roi_x_max - config_.roi_margin;
   const float y_edge = config_.roi_y_max - config_.roi_margin;
-  if (!has_previous_pose_ || shape.count == 0 ||
-      std::max(std::fabs(shape.low.x()), std::fabs(shape.high.x())) > x_edge ||
-      std::max(std::fabs(shape.low.y()), std::fabs(shape.high.y())) > y_edge) {
+  if (!has_previous_pose_ || shape.count == 0) {
     return false;
   }
+  const bool cut_far = std::max(std::fabs(shape.low.x()), std::fabs(shape.high.x())) > x_edge ||
+                       std::max(std::fabs(shape.low.y()), std::fabs(shape.high.y())) > y_edge;
+  constexpr float kNearSideClearance = 0.1F;
+  auto clear_of_edge = [&](const pcl::PointXYZ& p) {
+    return std::fabs(p.x) <= x_edge - kNearSideClearance &&
+           std::fabs(p.y) <= y_edge - kNearSideClearance;
+  };
   // One cut by both of the image's side edges (the camera's azimuth limits) never travels; its
   // track is kept so that no walker's track passes to it. One cut by a single side edge (someone
   // straddling the border to the neighbouring camera, which sees the rest) is followed by its side
@@ -1153,6 +1161,10 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
     const float dy = p.y - centroid.y();
     radius_squared = std::max(radius_squared, dx * dx + dy * dy);
   }
+  if (cut_far &&
+      radius_squared > ClusterMotionTracker::kPersonRadius * ClusterMotionTracker::kPersonRadius) {
+    return false;
+  }
   // Whether a return nearer than a point (by the depth margin) lies beside it in the image, in its
   // own column or up to kShadowColumns columns towards `step`. A cluster whose side borders one is
   // cut there by something in front of it (a walker passing behind a pillar, a passer-by's shadow
@@ -1191,8 +1203,11 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   constexpr float kSideDepth = 0.05F;
   Eigen::Vector3f left_sum = Eigen::Vector3f::Zero();
   Eigen::Vector3f right_sum = Eigen::Vector3f::Zero();
+  Eigen::Vector3f near_sum = Eigen::Vector3f::Zero();
   int left_count = 0;
   int right_count = 0;
+  int near_count = 0;
+  bool near_side_clear = true;
   for (const pcl::PointXYZ& p : cluster.points) {
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
       continue;
@@ -1209,6 +1224,14 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
       right_sum += Eigen::Vector3f(p.x, p.y, p.z);
       ++right_count;
     }
+    if (q.norm() <= nearest_range + kSideDepth) {
+      near_sum += Eigen::Vector3f(p.x, p.y, p.z);
+      ++near_count;
+      near_side_clear = near_side_clear && clear_of_edge(p);
+    }
+  }
+  if (cut_far && !near_side_clear) {
+    return false;
   }
   auto in_map = [&](const Eigen::Vector3f& position) -> Eigen::Vector2f {
     return (previous_base_to_map_ * position.homogeneous()).head<2>();
@@ -1218,6 +1241,9 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
                     in_map(right_sum / static_cast<float>(right_count))};
   observation.cut_left = cut_left;
   observation.cut_right = cut_right;
+  observation.cut_far = cut_far;
+  observation.near_side = in_map(near_sum / static_cast<float>(near_count));
+  observation.has_near_side = near_side_clear;
   observation.radius = std::sqrt(radius_squared);
   // The motion since the previous update stands for the motion during this sweep (see Update);
   // the cluster's far side is the one it shifts most.

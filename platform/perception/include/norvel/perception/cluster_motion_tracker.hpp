@@ -69,11 +69,27 @@ class ClusterMotionTracker {
   // front) is no boundary of the body, and the centroid of a cut cluster is not its centre; a
   // stretch of observations is judged by a reference that is sound in all of them, so a body that
   // becomes cut on one side is followed on by its other side without a jump.
-  enum Reference : int { kCentre = 0, kLeftSide = 1, kRightSide = 2 };
+  //
+  // A fourth reference, the boundary a person-sized cluster turns to the sensor, serves one that
+  // reaches the far edge of the region the detector is handed (someone walking in from beyond
+  // it): the region cuts off its far part, so neither its centroid nor its side boundaries are its
+  // own, but its near side is, and it stays so once the whole body is in. A walker coming towards
+  // the robot is followed from the moment they enter, and needs to cover only the radius and the
+  // smear by it, as by a side.
+  enum Reference : int { kCentre = 0, kLeftSide = 1, kRightSide = 2, kNearSide = 3 };
+  static constexpr int kReferences = 4;
+  // Clusters up to this horizontal radius are person-sized: they may change size freely (a
+  // person's legs and body join and part), and hold no furniture beside the body.
+  static constexpr float kPersonRadius = 0.3F;
   struct Observation {
-    std::array<Eigen::Vector2f, 3> at;  // by Reference
+    std::array<Eigen::Vector2f, 3> at;  // by Reference, up to kRightSide
     bool cut_left{false};
     bool cut_right{false};
+    // Whether the cluster reaches the region's edge, which cuts off its far part.
+    bool cut_far{false};
+    // The boundary facing the sensor, when known (`has_near_side`).
+    Eigen::Vector2f near_side{Eigen::Vector2f::Zero()};
+    bool has_near_side{false};
     float radius{0.0F};  // horizontal, from the centroid
     // How far the robot's motion during the sweep may have shifted the cluster's points from
     // where they were measured relative to each other (the scan is not motion-compensated).
@@ -92,8 +108,8 @@ class ClusterMotionTracker {
  private:
   struct Sample {
     std::uint64_t frame;
-    std::array<Eigen::Vector2f, 3> at;
-    std::array<bool, 3> sound;  // whether each reference is the body's own
+    std::array<Eigen::Vector2f, kReferences> at;
+    std::array<bool, kReferences> sound;  // whether each reference is the body's own
     float radius;
     float smear;
   };
