@@ -270,6 +270,58 @@ TEST(CloudCluster, JoinsAWallCutByTheShadowOfSomethingInFrontOfIt) {
             (std::vector<std::size_t>{corner.size() - 40, 40}));
 }
 
+TEST(CloudCluster, KeepsCabinetsAndShelvesApartFromTheWallBehindThem) {
+  // A wall 2.4 m ahead, seen from x = -1.5 to 0.4; beside it, a cabinet's front face 1.2 m wide
+  // and 0.68 m nearer, with its side face running back to 0.12 m short of the wall (the cell
+  // joins them). The cabinet holds more points than the wall's visible stretch, so the cluster's
+  // principal axis runs between the two; the wall's line is still found, and the cabinet stands
+  // in front of it.
+  std::vector<pcl::PointXYZ> wall;
+  addWall(wall, -1.5F, 0.4F, 2.4F);
+  std::vector<pcl::PointXYZ> cabinet;
+  for (float x = 0.45F; x <= 1.65F + 1e-4F; x += 0.01F) {
+    for (float z : {0.1F, 0.25F, 0.4F, 0.55F}) {
+      cabinet.emplace_back(x, 1.72F, z);
+    }
+  }
+  for (float y = 1.74F; y <= 2.28F + 1e-4F; y += 0.02F) {
+    for (float z : {0.1F, 0.25F, 0.4F, 0.55F}) {
+      cabinet.emplace_back(0.45F, y, z);
+    }
+  }
+  ASSERT_GT(cabinet.size(), wall.size());
+  auto scene = wall;
+  scene.insert(scene.end(), cabinet.begin(), cabinet.end());
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(scene)),
+            (std::vector<std::size_t>{wall.size(), cabinet.size()}));
+
+  // A shelf's face 1.5 m long, parallel to a 3 m wall and 0.24 m in front of it: the gap is within
+  // the kernel's reach, but two long parts side by side are two things.
+  std::vector<pcl::PointXYZ> long_wall;
+  addWall(long_wall, -1.5F, 1.5F, 2.4F);
+  std::vector<pcl::PointXYZ> shelf;
+  addWall(shelf, -0.75F, 0.75F, 2.16F);
+  auto wall_and_shelf = long_wall;
+  wall_and_shelf.insert(wall_and_shelf.end(), shelf.begin(), shelf.end());
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(wall_and_shelf)),
+            (std::vector<std::size_t>{long_wall.size(), shelf.size()}));
+
+  // A table with a chair pushed under it (a 0.8 m disc of legs and edge, the chair's legs and
+  // seat beside) is no wall, whatever line runs through it: it stays one cluster.
+  std::vector<pcl::PointXYZ> table;
+  for (int i = 0; i < 60; ++i) {
+    const float angle = 0.105F * static_cast<float>(i);
+    table.emplace_back(2.0F + 0.4F * std::cos(angle), 0.4F * std::sin(angle), 0.6F);
+    table.emplace_back(2.0F + 0.4F * std::cos(angle), 0.4F * std::sin(angle), 0.65F);
+  }
+  for (float x = 1.35F; x <= 1.8F; x += 0.03F) {
+    for (float y = -0.2F; y <= 0.25F; y += 0.03F) {
+      table.emplace_back(x, y, 0.45F);
+    }
+  }
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(table)), (std::vector<std::size_t>{table.size()}));
+}
+
 TEST(CloudCluster, MatchesBruteForceComponentsOnDenseAndWideClouds) {
   // Reference, point by point: parts are the components of points within reach quarter-cells of
   // each other in both axes (or in one cell when reach is 0); parts of one length class whose

@@ -28,8 +28,9 @@ constexpr std::int64_t kKeyShift = 32;
 constexpr int kSubCells = 4;
 // Points closer than the gap join whatever their shape; across a wider gap (still within the
 // kernel) a part longer than this (a wall, a shelf, a bench) does not take in a shorter one (a
-// person's legs beside it), while parts of one kind join as before. A walker's legs in full
-// stride and a body's width stay well below it.
+// person's legs beside it), while parts of one kind join as before, but for two long ones side
+// by side (a shelf or a cabinet in front of a wall, parallel to it and off its line). A walker's
+// legs in full stride and a body's width stay well below it.
 constexpr float kLongPart = 1.0F;
 // A short part whose centre lies this close to a long part's centre line (metres) is a piece of
 // that structure (a stretch of wall between two shadows) rather than something beside it.
@@ -54,9 +55,21 @@ constexpr double kOnLine = 0.05;
 constexpr double kOnLineShare = 0.5;
 constexpr double kBesideLine = 0.07;
 constexpr double kBesideWidth = 1.0;
+// What holds as many points as the wall beside it, and so pulls the wall's principal axis off,
+// is larger: a cabinet or a shelf unit, peeled up to this width (diagonal, metres).
+constexpr double kLargeBesideWidth = 1.6;
+// Such a wall still holds this share of the cluster's points on its line, and at most this share
+// lies behind it (a table and its chairs hold no line with nearly nothing behind).
+constexpr double kFoundLineShare = 0.3;
+constexpr double kFoundLineBehind = 0.05;
 constexpr int kMinBeside = 10;
 // Points a line fit takes at most (evenly spaced through the cluster's points).
 constexpr std::size_t kLineFitPoints = 512;
+// Directions a wall's line is searched in (over half a turn: 3 degrees apart), and the points
+// (evenly spaced through the cluster's) the search takes: enough to tell a line, and the refits
+// then take the line's own points.
+constexpr int kLineAngles = 60;
+constexpr std::size_t kWallSearchPoints = 128;
 // The windows (metres either side) of the successive refits of a wall's line.
 constexpr std::array<double, 4> kRefitWindows = {0.3, 0.15, 0.1, 0.05};
 // Spread along its axis (standard deviation, metres) from which a thin group counts as a line.
@@ -243,6 +256,80 @@ void CloudCluster::measurePartMoments(int cell_count) {
   }
 }
 
+CloudCluster::LineSupport CloudCluster::supportOf(const Eigen::Vector2d* xy, std::size_t count,
+                                                  const PartAxis& line) {
+  LineSupport support;
+  const double origin_side = line.mean_y * line.dir_x - line.mean_x * line.dir_y;
+  for (std::size_t m = 0; m < count; ++m) {
+    const Eigen::Vector2d& p = xy[m];
+    const double offset = (p.x() - line.mean_x) * line.dir_y - (p.y() - line.mean_y) * line.dir_x;
+    if (std::fabs(offset) <= kOnLine) {
+      ++support.on_line;
+      const double along = (p.x() - line.mean_x) * line.dir_x + (p.y() - line.mean_y) * line.dir_y;
+      support.low = std::min(support.low, along);
+      support.high = std::max(support.high, along);
+    } else if (std::fabs(offset) > kBesideLine) {
+      ++((offset > 0.0) == (origin_side > 0.0) ? support.in_front : support.behind);
+    }
+  }
+  return support;
+}
+
+CloudCluster::PartAxis CloudCluster::wallLine(const Eigen::Vector2d* xy, std::size_t count) {
+  // Every direction in kLineAngles steps: the points' offsets across it, binned at kOnLine. The
+  // direction whose fullest pair of neighbouring bins holds the most points is the wall's; a
+  // principal axis would lean towards whatever stands beside the wall.
+  const std::size_t stride = std::max<std::size_t>(1, count / kWallSearchPoints);
+  double best_count = -1.0;
+  double best_angle = 0.0;
+  double best_offset = 0.0;
+  for (int a = 0; a < kLineAngles; ++a) {
+    const double angle = M_PI * a / kLineAngles;
+    const double nx = -std::sin(angle);
+    const double ny = std::cos(angle);
+    double low = std::numeric_limits<double>::max();
+    double high = std::numeric_limits<double>::lowest();
+    for (std::size_t k = 0; k < count; k += stride) {
+      const double offset = xy[k].x() * nx + xy[k].y() * ny;
+      low = std::min(low, offset);
+      high = std::max(high, offset);
+    }
+    const auto bins = static_cast<std::size_t>((high - low) / kOnLine) + 2;
+    line_bins_.assign(bins, 0);
+    for (std::size_t k = 0; k < count; k += stride) {
+      ++line_bins_[static_cast<std::size_t>((xy[k].x() * nx + xy[k].y() * ny - low) / kOnLine)];
+    }
+    int fullest = 0;
+    for (std::size_t b = 0; b + 1 < bins; ++b) {
+      fullest = std::max(fullest, line_bins_[b] + line_bins_[b + 1]);
+    }
+    if (fullest <= best_count) {
+      continue;
+    }
+    best_count = fullest;
+    best_angle = angle;
+    // Of the lines along it with at least half as many points, the farthest from the origin
+    // (whose offset is 0): a cabinet's face in front of a wall may hold more than the wall.
+    double farthest = -1.0;
+    for (std::size_t b = 0; b + 1 < bins; ++b) {
+      if (2 * (line_bins_[b] + line_bins_[b + 1]) >= fullest) {
+        const double offset = low + kOnLine * (static_cast<double>(b) + 1.0);
+        if (std::fabs(offset) > farthest) {
+          farthest = std::fabs(offset);
+          best_offset = offset;
+        }
+      }
+    }
+  }
+  PartAxis line;
+  line.dir_x = std::cos(best_angle);
+  line.dir_y = std::sin(best_angle);
+  line.mean_x = -line.dir_y * best_offset;
+  line.mean_y = line.dir_x * best_offset;
+  // Centred on the line's own points, which the refits take from here.
+  return fitLine(xy, count, &line, kOnLine);
+}
+
 CloudCluster::PartAxis CloudCluster::fitLine(const Eigen::Vector2d* xy, std::size_t count,
                                              const PartAxis* around, double within) {
   // A few hundred points, evenly taken, fix a line as well as all of a dense wall's.
@@ -309,23 +396,28 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
     for (const double within : kRefitWindows) {
       line = fitLine(xy, count, &line, within);
     }
-    std::size_t on_line = 0;
-    double low = std::numeric_limits<double>::max();
-    double high = std::numeric_limits<double>::lowest();
-    for (std::size_t m = 0; m < count; ++m) {
-      const Eigen::Vector2d& p = xy[m];
-      if (line.offsetOf(p.x(), p.y()) <= kOnLine) {
-        ++on_line;
-        const double along =
-            (p.x() - line.mean_x) * line.dir_x + (p.y() - line.mean_y) * line.dir_y;
-        low = std::min(low, along);
-        high = std::max(high, along);
+    LineSupport support = supportOf(xy, count, line);
+    double beside_width = kBesideWidth;
+    if (static_cast<double>(support.on_line) < kOnLineShare * static_cast<double>(count)) {
+      // Something large in front of the wall (a cabinet beside a stretch of it) pulls the
+      // principal axis off both. Searched by direction, the wall's line shows, and the cluster is
+      // a wall when its points are mostly on that line but for what stands in front of it.
+      line = wallLine(xy, count);
+      for (const double within : kRefitWindows) {
+        line = fitLine(xy, count, &line, within);
       }
+      support = supportOf(xy, count, line);
+      if (static_cast<double>(support.on_line) <
+              kOnLineShare * static_cast<double>(count - support.in_front) ||
+          static_cast<double>(support.on_line) < kFoundLineShare * static_cast<double>(count) ||
+          static_cast<double>(support.behind) > kFoundLineBehind * static_cast<double>(count)) {
+        continue;
+      }
+      beside_width = kLargeBesideWidth;
     }
     // The origin's side of the line: signed offsets of that sign lie in front of it.
     const double origin_side = line.mean_y * line.dir_x - line.mean_x * line.dir_y;
-    if (static_cast<double>(on_line) < kOnLineShare * static_cast<double>(count) ||
-        high - low <= kLongPart || std::fabs(origin_side) <= kBesideLine) {
+    if (support.high - support.low <= kLongPart || std::fabs(origin_side) <= kBesideLine) {
       continue;
     }
     // Group the points in front of the line by their cells of the grid, those within one cell
@@ -400,8 +492,10 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
       if (beside_count_[g] > 0) {
         const PartAxis axis = beside_shape_[g].axis();
         const double along = std::fabs(axis.dir_x * line.dir_x + axis.dir_y * line.dir_y);
+        // Found by searching directions, the wall's line may be a recess behind the rest of the
+        // wall: a thin line along it is that rest.
         if (axis.minor <= kLineThickness && axis.major >= kThinGroupSpread &&
-            along < kAcrossCosine) {
+            (along < kAcrossCosine || beside_width > kBesideWidth)) {
           beside_count_[g] = 0;
         }
       }
@@ -411,7 +505,7 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
       const auto group = static_cast<std::size_t>(root_of(entry.second));
       const Eigen::Vector4f& box = beside_box_[group];
       if (beside_count_[group] < std::max(kMinBeside, para_.cluster_grid_th) ||
-          std::hypot(box[2] - box[0], box[3] - box[1]) > kBesideWidth) {
+          std::hypot(box[2] - box[0], box[3] - box[1]) > beside_width) {
         continue;
       }
       if (beside_cluster_[group] < 0) {
@@ -533,13 +627,13 @@ void CloudCluster::joinPartsByShape(int cell_count, double step) {
     pair.second = findRoot(pair.second);
     PartShape& a = part_shape_[pair.first];
     PartShape& b = part_shape_[pair.second];
-    if (a.is_long != b.is_long) {
+    if (a.is_long || b.is_long) {
       a.needs_moments = true;
       b.needs_moments = true;
       any_mixed = true;
     }
   }
-  // Moments only for the parts of a long-short pair.
+  // Moments only for the parts of pairs with a long part.
   if (any_mixed) {
     measurePartMoments(cell_count);
   }
@@ -547,13 +641,28 @@ void CloudCluster::joinPartsByShape(int cell_count, double step) {
   for (const auto& pair : deferred_pairs_) {
     const PartShape& a = part_shape_[pair.first];
     const PartShape& b = part_shape_[pair.second];
-    const PartShape& line = a.is_long ? a : b;
-    const PartShape& piece = a.is_long ? b : a;
-    if (a.is_long == b.is_long ||
-        line.axis().offsetOf(piece.sum_x / piece.count, piece.sum_y / piece.count) <= in_line) {
+    bool join = false;
+    if (!a.is_long && !b.is_long) {
+      join = true;
+    } else if (a.is_long && b.is_long) {
+      join = !sideBySide(a, b, in_line);
+    } else {
+      const PartShape& line = a.is_long ? a : b;
+      const PartShape& piece = a.is_long ? b : a;
+      join = line.axis().offsetOf(piece.sum_x / piece.count, piece.sum_y / piece.count) <= in_line;
+    }
+    if (join) {
       joinCells(pair.first, pair.second);
     }
   }
+}
+
+bool CloudCluster::sideBySide(const PartShape& a, const PartShape& b, double in_line) {
+  const PartAxis first = a.axis();
+  const PartAxis second = b.axis();
+  return std::fabs(first.dir_x * second.dir_y - first.dir_y * second.dir_x) <= kPieceHeadingSine &&
+         first.offsetOf(second.mean_x, second.mean_y) > in_line &&
+         second.offsetOf(first.mean_x, first.mean_y) > in_line;
 }
 
 int CloudCluster::cellAt(double x, double y) const {

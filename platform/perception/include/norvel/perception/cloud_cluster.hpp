@@ -24,7 +24,8 @@ namespace perception {
 // (reach = kernelSize / 2 cells, diagonals included), so cells are first joined where their
 // points lie within the nominal gap, reach * step in x and in y (measured on a grid of quarter
 // cells): this forms the parts. Parts within the kernel of each other then join unless one is
-// longer than 1 m across and the other not and lies beside it rather than on its centre line.
+// longer than 1 m across and the other not and lies beside it rather than on its centre line, or
+// both are that long and run side by side (a shelf in front of a wall).
 // Then leg-sized pieces near each other join while what they make stays body-sized (a person seen
 // below the hips is two legs, which a stride parts by more than the kernel reaches; with a kernel
 // of 1 no cells join and neither do these). Last, a long thin cluster joins the next cluster along
@@ -34,7 +35,9 @@ namespace perception {
 // stands within the gap in front of a wall (a person walking along it, a bin against it), and so
 // joined it in the first round, is taken out again: the points of a wall-like cluster off its line
 // on the side the base frame's origin looks from, grouped, each body-sized group a cluster of its
-// own. Clusters with fewer than cluster_grid_th points are dropped.
+// own. Where what stands there is as large as a cabinet, its points pull the cluster's principal
+// axis off the wall; the wall's line is then searched by direction instead, and groups up to a
+// cabinet's size come out. Clusters with fewer than cluster_grid_th points are dropped.
 //
 // Order: clusters come out ordered by the input index of their first point, and the points of a
 // cluster keep their input order, so equal inputs give equal outputs.
@@ -115,6 +118,9 @@ class CloudCluster {
   int findRoot(int cell);
   void joinCells(int a, int b);
   int cellIdAt(std::int64_t column, std::int64_t row) const;
+  // Whether two long parts run side by side, parallel and each off the other's line by more
+  // than `in_line` (quarter cells): a cabinet or a shelf in front of a wall, not a stretch of it.
+  static bool sideBySide(const PartShape& a, const PartShape& b, double in_line);
   // The second round of joins (see the class comment): the deferred pairs of cells, by the
   // shapes of their parts. `step` is the cell size.
   void joinPartsByShape(int cell_count, double step);
@@ -130,6 +136,19 @@ class CloudCluster {
   // given).
   static PartAxis fitLine(const Eigen::Vector2d* xy, std::size_t count, const PartAxis* around,
                           double within);
+  // The line of a wall among the `count` points `xy`, with whatever stands in front of it.
+  PartAxis wallLine(const Eigen::Vector2d* xy, std::size_t count);
+  // Of the `count` points `xy`: how many lie on `line` (within kOnLine), the extent of those along
+  // it, and how many stand in front of it and behind it (beyond kBesideLine, on the origin's side
+  // and the other).
+  struct LineSupport {
+    std::size_t on_line{0};
+    std::size_t in_front{0};
+    std::size_t behind{0};
+    double low{std::numeric_limits<double>::max()};
+    double high{std::numeric_limits<double>::lowest()};
+  };
+  static LineSupport supportOf(const Eigen::Vector2d* xy, std::size_t count, const PartAxis& line);
   // Per part (root cell): its extent and whether it is long; then the moments of the parts
   // marked needs_moments.
   void measurePartExtents(int cell_count, double step);
@@ -180,6 +199,7 @@ class CloudCluster {
   std::vector<int> line_fill_;
   std::vector<int> line_points_;
   std::vector<Eigen::Vector2d, Eigen::aligned_allocator<Eigen::Vector2d>> line_xy_;
+  std::vector<int> line_bins_;
   std::vector<int> beside_slot_;
   std::vector<int> beside_cells_;
   std::vector<std::pair<int, int>> beside_points_;
