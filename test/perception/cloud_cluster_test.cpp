@@ -268,6 +268,25 @@ TEST(CloudCluster, JoinsAWallCutByTheShadowOfSomethingInFrontOfIt) {
   corner.insert(corner.end(), body.begin(), body.end());
   EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(corner)),
             (std::vector<std::size_t>{corner.size() - 40, 40}));
+  // A partition standing out 1.5 m from the wall at x = 1 hides the wall behind it up to
+  // x = 1.6. The partition is one cluster with the wall it meets, and still casts the shadow.
+  std::vector<pcl::PointXYZ> partitioned;
+  addWall(partitioned, -2.0F, 1.0F, 4.0F);
+  for (float y = 2.5F; y <= 3.98F; y += 0.02F) {
+    for (float z : {0.1F, 0.3F, 0.5F}) {
+      partitioned.emplace_back(1.0F, y, z);
+    }
+  }
+  addWall(partitioned, 1.62F, 4.0F, 4.0F);
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(partitioned)),
+            (std::vector<std::size_t>{partitioned.size()}));
+  // The same wall with a 0.6 m opening and no partition: seen through, not joined.
+  std::vector<pcl::PointXYZ> opening;
+  addWall(opening, -2.0F, 1.0F, 4.0F);
+  const std::size_t near_side = opening.size();
+  addWall(opening, 1.62F, 4.0F, 4.0F);
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(opening)),
+            (std::vector<std::size_t>{near_side, opening.size() - near_side}));
 }
 
 TEST(CloudCluster, KeepsCabinetsAndShelvesApartFromTheWallBehindThem) {

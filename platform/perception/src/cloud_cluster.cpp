@@ -670,7 +670,8 @@ int CloudCluster::cellAt(double x, double y) const {
                   static_cast<std::int64_t>(std::floor(y / kSubCells)));
 }
 
-bool CloudCluster::occupiedByOthers(double x, double y, int root_a, int root_b, int around) {
+bool CloudCluster::occupiedByOthers(double x, double y, int root_a, int root_b, int around,
+                                    const PartAxis* line, double off_line) {
   const auto column = static_cast<std::int64_t>(std::floor(x / kSubCells));
   const auto row = static_cast<std::int64_t>(std::floor(y / kSubCells));
   for (std::int64_t dc = -around; dc <= around; ++dc) {
@@ -679,6 +680,12 @@ bool CloudCluster::occupiedByOthers(double x, double y, int root_a, int root_b, 
       if (cell >= 0) {
         const int root = findRoot(cell);
         if (root != root_a && root != root_b) {
+          return true;
+        }
+        if (line != nullptr &&
+            line->offsetOf(static_cast<double>((column + dc) * kSubCells) + 0.5 * kSubCells,
+                           static_cast<double>((row + dr) * kSubCells) + 0.5 * kSubCells) >
+                off_line) {
           return true;
         }
       }
@@ -726,7 +733,8 @@ bool CloudCluster::stretchHidden(const ShadowLine& line, double from, double to,
     // origin.
     for (double r = kShadowNearest / quarter; r <= distance - kShadowClearance / quarter && !hidden;
          r += sample) {
-      hidden = occupiedByOthers(origin_x + ux * r, origin_y + uy * r, line.root, other_root, 1);
+      hidden = occupiedByOthers(origin_x + ux * r, origin_y + uy * r, line.root, other_root, 1,
+                                &line.axis, kShadowClearance / quarter);
     }
     if (!hidden) {
       return false;

@@ -165,8 +165,10 @@ class CloudCluster {
   // The cell holding a position in quarter cells, -1 when none is occupied there.
   int cellAt(double x, double y) const;
   // Whether a cell within `around` cells of the point (quarter cells) holds points of a cluster
-  // other than the two roots.
-  bool occupiedByOthers(double x, double y, int root_a, int root_b, int around);
+  // other than the two roots, or, given `line`, of the two farther than `off_line` (quarter cells)
+  // from it: a partition standing out from the wall it meets casts its shadow on the wall.
+  bool occupiedByOthers(double x, double y, int root_a, int root_b, int around,
+                        const PartAxis* line = nullptr, double off_line = 0.0);
 
   CloudClusterPara para_;
   int kernel_reach_{1};
