@@ -1242,8 +1242,10 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   observation.cut_left = cut_left;
   observation.cut_right = cut_right;
   observation.cut_far = cut_far;
-  observation.near_side = in_map(near_sum / static_cast<float>(near_count));
-  observation.has_near_side = near_side_clear;
+  observation.has_near_side = near_side_clear && near_count > 0;
+  if (observation.has_near_side) {
+    observation.near_side = in_map(near_sum / static_cast<float>(near_count));
+  }
   observation.radius = std::sqrt(radius_squared);
   // The motion since the previous update stands for the motion during this sweep (see Update);
   // the cluster's far side is the one it shifts most.
