@@ -289,6 +289,56 @@ TEST(ClusterMotionTracker, APersonWalkingInFromBeyondTheRegionIsFollowedByTheSid
   EXPECT_FALSE(travelled);
 }
 
+TEST(ClusterMotionTracker, APersonOnACameraBorderIsFollowedByTheNearSideAlongTheLineOfSight) {
+  // Someone walks straight away from the robot along the border between two cameras at 1 m/s:
+  // each camera sees a cut half, whose centroid moves with the cut. Its outer side is a leg,
+  // planted for four frames and then swung ahead; its near side goes steadily along the line of
+  // sight. That is enough after three steps.
+  auto half_body = [](int k, float near_x, const Eigen::Vector2f& sight) {
+    ClusterMotionTracker::Observation seen;
+    const float leg = 0.4F * static_cast<float>((k - 1) / 4);
+    seen.at = {Eigen::Vector2f(near_x + 0.15F, 0.1F), Eigen::Vector2f(near_x + 0.15F, 0.0F),
+               Eigen::Vector2f(2.0F + leg, 0.2F)};
+    seen.cut_left = true;
+    seen.near_side = Eigen::Vector2f(near_x, 0.1F);
+    seen.has_near_side = true;
+    seen.sight = sight;
+    seen.radius = 0.2F;
+    return seen;
+  };
+  ClusterMotionTracker walker(ClusterMotionTracker::Settings{});
+  int first = -1;
+  for (int k = 1; k <= 20 && first < 0; ++k) {
+    walker.beginFrame(static_cast<std::uint64_t>(k));
+    first = walker.observe(
+                half_body(k, 2.0F + 0.1F * static_cast<float>(k), Eigen::Vector2f(1.0F, 0.0F)))
+                ? k
+                : -1;
+  }
+  EXPECT_EQ(first, 4);
+
+  // The end of a still bench beside the robot's path (its end at x = 3), cut by the camera's edge
+  // straight to the left of a robot driving along it at 0.5 m/s: the part in view shrinks from
+  // 0.55 m to nothing, and its near side, at the cut, slides along the bench across the line of
+  // sight. It never travels.
+  ClusterMotionTracker bench(ClusterMotionTracker::Settings{});
+  bool travelled = false;
+  for (int k = 1; k <= 11; ++k) {
+    bench.beginFrame(static_cast<std::uint64_t>(k));
+    ClusterMotionTracker::Observation seen;
+    const float cut = 2.4F + 0.05F * static_cast<float>(k);
+    seen.at = {Eigen::Vector2f(0.5F * (cut + 3.0F), 1.5F), Eigen::Vector2f(cut, 1.5F),
+               Eigen::Vector2f(3.0F, 1.5F)};
+    seen.cut_left = true;
+    seen.near_side = Eigen::Vector2f(cut, 1.4F);
+    seen.has_near_side = true;
+    seen.sight = Eigen::Vector2f(0.0F, 1.0F);
+    seen.radius = 0.5F * (3.0F - cut);
+    travelled = bench.observe(seen) || travelled;
+  }
+  EXPECT_FALSE(travelled);
+}
+
 TEST(ClusterMotionTracker, AStillObjectSeenFromChangingSidesNeverTravels) {
   // The visible part (radius 0.25) of an object changes from frame to frame: its centroid wanders
   // inside the object, or drifts steadily from one end to the other while the robot drives past.

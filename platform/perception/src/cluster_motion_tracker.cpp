@@ -58,15 +58,15 @@ bool ClusterMotionTracker::observe(const Observation& observation) {
       (observation.has_near_side && !observation.near_side.allFinite())) {
     return false;
   }
-  // Whatever the camera cuts on either side, the near boundary is cut too (it slides along the
-  // cut); a cluster larger than a person may be a walker joined to furniture, whose nearest part
-  // says nothing of the whole.
+  // The near side of a cluster cut on one side is the body's own along the line of sight only
+  // (see alongSight); cut on both, nothing of it is. A cluster larger than a person may be a walker
+  // joined to furniture, whose nearest part says nothing of the whole.
   const bool whole = !observation.cut_left && !observation.cut_right && !observation.cut_far;
   const std::array<bool, kReferences> sound = {
       whole, observation.has_sides && !observation.cut_left && !observation.cut_far,
       observation.has_sides && !observation.cut_right && !observation.cut_far,
-      observation.has_near_side && !observation.cut_left && !observation.cut_right &&
-          observation.radius <= kPersonRadius};
+      observation.has_near_side && !(observation.cut_left && observation.cut_right) &&
+          observation.radius <= kPersonRadius && observation.sight.allFinite()};
   const std::array<Eigen::Vector2f, kReferences> at = {
       observation.at[kCentre], observation.at[kLeftSide], observation.at[kRightSide],
       observation.has_near_side ? observation.near_side : observation.at[kCentre]};
@@ -97,8 +97,8 @@ bool ClusterMotionTracker::observe(const Observation& observation) {
     best = &tracks_.back();
   }
   std::vector<Sample>& samples = best->samples;
-  samples.push_back(
-      Sample{frame_, at, sound, observation.radius, std::max(0.0F, observation.smear)});
+  samples.push_back(Sample{frame_, at, sound, observation.radius, std::max(0.0F, observation.smear),
+                           observation.cut_left || observation.cut_right, observation.sight});
   if (samples.size() > static_cast<std::size_t>(settings_.window)) {
     samples.erase(samples.begin());
   }
@@ -136,7 +136,8 @@ bool ClusterMotionTracker::keepsPace(const Track& track, int reference) const {
   const float step = (last.at[reference] - previous.at[reference]).norm();
   const bool paced = step >= settings_.min_step * static_cast<float>(last.frame - previous.frame) ||
                      pacedOverLastTwo(samples, reference);
-  return paced && withinReach(previous, last, step);
+  return paced && withinReach(previous, last, step) &&
+         alongSight(samples, samples.size() - 3, reference);
 }
 
 bool ClusterMotionTracker::pacedOverLastTwo(const std::vector<Sample>& samples,
@@ -147,6 +148,22 @@ bool ClusterMotionTracker::pacedOverLastTwo(const std::vector<Sample>& samples,
          samples[samples.size() - 2].sound[reference] &&
          (last.at[reference] - recent.at[reference]).norm() >=
              settings_.min_step * static_cast<float>(last.frame - recent.frame);
+}
+
+bool ClusterMotionTracker::alongSight(const std::vector<Sample>& samples, std::size_t first,
+                                      int reference) {
+  if (reference != kNearSide) {
+    return true;
+  }
+  bool cut = false;
+  for (std::size_t i = first; i < samples.size(); ++i) {
+    cut = cut || samples[i].near_only_radial;
+  }
+  if (!cut) {
+    return true;
+  }
+  const Eigen::Vector2f travel = samples.back().at[kNearSide] - samples[first].at[kNearSide];
+  return std::fabs(travel.dot(samples.back().sight)) >= kMinStraightness * travel.norm();
 }
 
 bool ClusterMotionTracker::withinReach(const Sample& from, const Sample& to, float step) {
@@ -243,7 +260,7 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
           sound_throughout[other_side] &&
           (last.at[other_side] - samples[i].at[other_side]).norm() < kMinEndAgreement * net;
       if (!other_side_stays && net >= least_travel && net >= settings_.min_step * frames &&
-          net >= kMinStraightness * course.path &&
+          alongSight(samples, i, r) && net >= kMinStraightness * course.path &&
           course.longest_step <= kMaxStepShare * course.path + kStepJitter &&
           (max_radius <= kPersonRadius ||
            max_radius - min_radius <= kMaxRadiusChange * max_radius)) {

@@ -1245,6 +1245,7 @@ bool DynamicCloudDetector::clusterTravels(const pcl::PointCloud<pcl::PointXYZ>& 
   observation.has_near_side = near_side_clear && near_count > 0;
   if (observation.has_near_side) {
     observation.near_side = in_map(near_sum / static_cast<float>(near_count));
+    observation.sight = (observation.near_side - in_map(sensor_position_)).normalized();
   }
   observation.radius = std::sqrt(radius_squared);
   // The motion since the previous update stands for the motion during this sweep (see Update);

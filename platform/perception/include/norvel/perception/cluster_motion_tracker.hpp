@@ -75,7 +75,9 @@ class ClusterMotionTracker {
   // it): the region cuts off its far part, so neither its centroid nor its side boundaries are its
   // own, but its near side is, and it stays so once the whole body is in. A walker coming towards
   // the robot is followed from the moment they enter, and needs to cover only the radius and the
-  // smear by it, as by a side.
+  // smear by it, as by a side. So is a person-sized cluster cut on one side by the image's edge
+  // (someone walking along the border between two cameras), but only for its motion along the
+  // line of sight: across it, the near side of a still object slides with the cut.
   enum Reference : int { kCentre = 0, kLeftSide = 1, kRightSide = 2, kNearSide = 3 };
   static constexpr int kReferences = 4;
   // Clusters up to this horizontal radius are person-sized: they may change size freely (a
@@ -87,9 +89,11 @@ class ClusterMotionTracker {
     bool cut_right{false};
     // Whether the cluster reaches the region's edge, which cuts off its far part.
     bool cut_far{false};
-    // The boundary facing the sensor, when known (`has_near_side`).
+    // The boundary facing the sensor, when known (`has_near_side`), and the unit direction from
+    // the sensor to it.
     Eigen::Vector2f near_side{Eigen::Vector2f::Zero()};
     bool has_near_side{false};
+    Eigen::Vector2f sight{Eigen::Vector2f::Zero()};
     float radius{0.0F};  // horizontal, from the centroid
     // How far the robot's motion during the sweep may have shifted the cluster's points from
     // where they were measured relative to each other (the scan is not motion-compensated).
@@ -112,6 +116,9 @@ class ClusterMotionTracker {
     std::array<bool, kReferences> sound;  // whether each reference is the body's own
     float radius;
     float smear;
+    // Cut on one side while its near side is followed: that side then moves only along `sight`.
+    bool near_only_radial;
+    Eigen::Vector2f sight;
   };
   struct Track {
     std::vector<Sample> samples;  // oldest first, at most window_ entries
@@ -129,6 +136,9 @@ class ClusterMotionTracker {
   // Whether the last three of `samples` (at least three) are sound by `reference` and the last
   // two steps together keep the pace.
   bool pacedOverLastTwo(const std::vector<Sample>& samples, int reference) const;
+  // Whether the near side's travel from `samples[first]` to the last runs along the line of sight,
+  // where a sample of it was cut on one side (always true for the other references).
+  static bool alongSight(const std::vector<Sample>& samples, std::size_t first, int reference);
   // Whether the `step` from `from` to `to` stays within the body's size per frame: a longer one
   // jumps between fragments (of a wall seen in pieces).
   static bool withinReach(const Sample& from, const Sample& to, float step);
