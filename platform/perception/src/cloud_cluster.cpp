@@ -259,10 +259,10 @@ void CloudCluster::measurePartMoments(int cell_count) {
 CloudCluster::LineSupport CloudCluster::supportOf(const Eigen::Vector2d* xy, std::size_t count,
                                                   const PartAxis& line) {
   LineSupport support;
-  const double origin_side = line.mean_y * line.dir_x - line.mean_x * line.dir_y;
+  const double origin_side = line.signedOffsetOf(0.0, 0.0);
   for (std::size_t m = 0; m < count; ++m) {
     const Eigen::Vector2d& p = xy[m];
-    const double offset = (p.x() - line.mean_x) * line.dir_y - (p.y() - line.mean_y) * line.dir_x;
+    const double offset = line.signedOffsetOf(p.x(), p.y());
     if (std::fabs(offset) <= kOnLine) {
       ++support.on_line;
       const double along = (p.x() - line.mean_x) * line.dir_x + (p.y() - line.mean_y) * line.dir_y;
@@ -330,6 +330,14 @@ CloudCluster::PartAxis CloudCluster::wallLine(const Eigen::Vector2d* xy, std::si
   return fitLine(xy, count, &line, kOnLine);
 }
 
+CloudCluster::PartAxis CloudCluster::refitLine(const Eigen::Vector2d* xy, std::size_t count,
+                                               PartAxis line) {
+  for (const double within : kRefitWindows) {
+    line = fitLine(xy, count, &line, within);
+  }
+  return line;
+}
+
 CloudCluster::PartAxis CloudCluster::fitLine(const Eigen::Vector2d* xy, std::size_t count,
                                              const PartAxis* around, double within) {
   // A few hundred points, evenly taken, fix a line as well as all of a dense wall's.
@@ -390,22 +398,14 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
     const int* indices = &line_points_[static_cast<std::size_t>(line_first_[k])];
     const Eigen::Vector2d* xy = &line_xy_[static_cast<std::size_t>(line_first_[k])];
     const auto count = static_cast<std::size_t>(cluster_size_[k]);
-    // The principal axis, refitted to the points ever nearer to it: what stands beside a wall, or
-    // the next wall round a corner, pulls the first fit off the wall.
-    PartAxis line = fitLine(xy, count, nullptr, 0.0);
-    for (const double within : kRefitWindows) {
-      line = fitLine(xy, count, &line, within);
-    }
+    PartAxis line = refitLine(xy, count, fitLine(xy, count, nullptr, 0.0));
     LineSupport support = supportOf(xy, count, line);
     double beside_width = kBesideWidth;
     if (static_cast<double>(support.on_line) < kOnLineShare * static_cast<double>(count)) {
       // Something large in front of the wall (a cabinet beside a stretch of it) pulls the
       // principal axis off both. Searched by direction, the wall's line shows, and the cluster is
       // a wall when its points are mostly on that line but for what stands in front of it.
-      line = wallLine(xy, count);
-      for (const double within : kRefitWindows) {
-        line = fitLine(xy, count, &line, within);
-      }
+      line = refitLine(xy, count, wallLine(xy, count));
       support = supportOf(xy, count, line);
       if (static_cast<double>(support.on_line) <
               kOnLineShare * static_cast<double>(count - support.in_front) ||
@@ -416,7 +416,7 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
       beside_width = kLargeBesideWidth;
     }
     // The origin's side of the line: signed offsets of that sign lie in front of it.
-    const double origin_side = line.mean_y * line.dir_x - line.mean_x * line.dir_y;
+    const double origin_side = line.signedOffsetOf(0.0, 0.0);
     if (support.high - support.low <= kLongPart || std::fabs(origin_side) <= kBesideLine) {
       continue;
     }
@@ -428,8 +428,7 @@ void CloudCluster::peelFromLines(const PointCloud& cloud, int cell_count, double
     beside_cells_.clear();
     beside_points_.clear();
     for (std::size_t m = 0; m < count; ++m) {
-      const double offset =
-          (xy[m].x() - line.mean_x) * line.dir_y - (xy[m].y() - line.mean_y) * line.dir_x;
+      const double offset = line.signedOffsetOf(xy[m].x(), xy[m].y());
       if (std::fabs(offset) <= kBesideLine || (offset > 0.0) != (origin_side > 0.0)) {
         continue;
       }
@@ -621,7 +620,7 @@ void CloudCluster::joinPartsByShape(int cell_count, double step) {
   // short part lies in line with a long one (see kInLine).
   measurePartExtents(cell_count, step);
   // Parts are fixed before any cross-part join, so the result does not depend on pair order.
-  bool any_mixed = false;
+  bool any_long = false;
   for (auto& pair : deferred_pairs_) {
     pair.first = findRoot(pair.first);
     pair.second = findRoot(pair.second);
@@ -630,11 +629,11 @@ void CloudCluster::joinPartsByShape(int cell_count, double step) {
     if (a.is_long || b.is_long) {
       a.needs_moments = true;
       b.needs_moments = true;
-      any_mixed = true;
+      any_long = true;
     }
   }
   // Moments only for the parts of pairs with a long part.
-  if (any_mixed) {
+  if (any_long) {
     measurePartMoments(cell_count);
   }
   const double in_line = kInLine / (step / kSubCells);

@@ -79,7 +79,7 @@ bool ClusterMotionTracker::observe(const Observation& observation) {
     }
     // Compared by a reference sound in both, the centre when neither is cut.
     int reference = kCentre;
-    for (int r : {kCentre, kLeftSide, kRightSide, kNearSide}) {
+    for (int r = 0; r < kReferences; ++r) {
       if (last.sound[r] && sound[r]) {
         reference = r;
         break;
@@ -195,7 +195,7 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
     float longest_step{0.0F};
   };
   std::array<Course, kReferences> courses;
-  for (int r : {kCentre, kLeftSide, kRightSide, kNearSide}) {
+  for (int r = 0; r < kReferences; ++r) {
     // Still moving now: the last two steps keep the pace, so that someone who stops is let go at
     // once rather than when the walk leaves the window.
     courses[r].alive = pacedOverLastTwo(samples, r);
@@ -208,11 +208,11 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
     min_radius = std::min(min_radius, samples[i].radius);
     max_radius = std::max(max_radius, samples[i].radius);
     max_smear = std::max(max_smear, samples[i].smear);
-    for (int r : {kCentre, kLeftSide, kRightSide, kNearSide}) {
+    for (int r = 0; r < kReferences; ++r) {
       sound_throughout[r] = sound_throughout[r] && samples[i].sound[r];
     }
     bool any_alive = false;
-    for (int r : {kCentre, kLeftSide, kRightSide, kNearSide}) {
+    for (int r = 0; r < kReferences; ++r) {
       Course& course = courses[r];
       if (!course.alive) {
         continue;

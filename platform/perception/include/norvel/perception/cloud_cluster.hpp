@@ -69,9 +69,13 @@ class CloudCluster {
     double dir_y{0.0};
     double major{0.0};
     double minor{0.0};
+    // Offset of a point across the axis, signed by the side it lies on.
+    double signedOffsetOf(double x, double y) const {
+      return (x - mean_x) * dir_y - (y - mean_y) * dir_x;
+    }
     // Distance of a point from the axis.
     double offsetOf(double x, double y) const {
-      const double offset = (x - mean_x) * dir_y - (y - mean_y) * dir_x;
+      const double offset = signedOffsetOf(x, y);
       return offset < 0.0 ? -offset : offset;
     }
   };
@@ -136,6 +140,9 @@ class CloudCluster {
   // given).
   static PartAxis fitLine(const Eigen::Vector2d* xy, std::size_t count, const PartAxis* around,
                           double within);
+  // `line` refitted to the points ever nearer to it (kRefitWindows): what stands beside a wall, or
+  // the next wall round a corner, pulls a first fit off the wall.
+  static PartAxis refitLine(const Eigen::Vector2d* xy, std::size_t count, PartAxis line);
   // The line of a wall among the `count` points `xy`, with whatever stands in front of it.
   PartAxis wallLine(const Eigen::Vector2d* xy, std::size_t count);
   // Of the `count` points `xy`: how many lie on `line` (within kOnLine), the extent of those along
