@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -39,16 +40,19 @@ inline bool insideRegionOfInterest(const pcl::PointXYZ& p, const RegionOfInteres
   return !on_body;
 }
 
-// Appends to `out` the points of `in` inside the region (see insideRegionOfInterest), in order,
-// and sets `out` unorganised.
-void appendPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
-                                    const RegionOfInterest& roi,
-                                    pcl::PointCloud<pcl::PointXYZ>& out);
-
 // Writes `transform` applied to every point of `in` into `out` (same layout and header), in one
 // pass without first copying the input. Non-finite coordinates make the whole point non-finite.
 void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matrix4f& transform,
                     pcl::PointCloud<pcl::PointXYZ>& out);
+
+// Appends to `out`, in order, the points with index in [begin, end) of `in` moved by `transform`
+// that land inside the region (see insideRegionOfInterest): the move and the cut in one pass, so
+// that a scan's part can be done on each core and no whole moved copy of the scan is made.
+void appendTransformedPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
+                                               std::size_t begin, std::size_t end,
+                                               const Eigen::Matrix4f& transform,
+                                               const RegionOfInterest& roi,
+                                               pcl::PointCloud<pcl::PointXYZ>& out);
 
 // Appends to `out` every point of `in` that projects into the camera's image (bounds inclusive,
 // points behind the camera rejected), keeping base-frame coordinates. `base2cam` maps base

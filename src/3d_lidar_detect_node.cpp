@@ -779,20 +779,19 @@ void LidarDetectNode::processOneFrame(const PointCloudPtr& cloud, const rclcpp::
   }
 
   timer = Clock::now();
-  auto base_cloud = std::make_shared<PointCloud>();
-  transformCloud(*cloud, T_lidar2base_, *base_cloud);
+  const CloudList& region_parts = cloudInRegion(*cloud);
   LOG_INFO("convert base cloud time: {} ms.", elapsedMs(timer));
 
   if (debug_ && !base_cloud_pubs_.empty()) {
     timer = Clock::now();
-    publishCloud(*base_cloud, stamp, base_cloud_pubs_.front(), base_frame_id_);
+    PointCloud base_cloud;
+    transformCloud(*cloud, T_lidar2base_, base_cloud);
+    publishCloud(base_cloud, stamp, base_cloud_pubs_.front(), base_frame_id_);
     LOG_INFO("pub base cloud time: {} ms.", elapsedMs(timer));
   }
 
-  const PointCloudPtr roi_cloud = roiFilter(base_cloud);
-
   timer = Clock::now();
-  const CloudList split_clouds = splitIntoVirtualCameras(*roi_cloud);
+  const CloudList split_clouds = splitIntoVirtualCameras(region_parts);
   LOG_INFO("lidar pointcloud split time: {} ms.", elapsedMs(timer));
 
   if (debug_) {
@@ -853,31 +852,48 @@ void LidarDetectNode::publishCameraInfo(const rclcpp::Time& stamp) {
   }
 }
 
-LidarDetectNode::PointCloudPtr LidarDetectNode::roiFilter(const PointCloudPtr& base_cloud) const {
+const LidarDetectNode::CloudList& LidarDetectNode::cloudInRegion(const PointCloud& cloud) {
+  const size_t parts = enable_roi_filter_ ? stage_lanes_->lanes() : 1;
+  while (region_parts_.size() < parts) {
+    region_parts_.push_back(std::make_shared<PointCloud>());
+  }
+  region_parts_.resize(parts);
   if (!enable_roi_filter_) {
-    return base_cloud;
+    transformCloud(cloud, T_lidar2base_, *region_parts_.front());
+    return region_parts_;
   }
   const RegionOfInterest roi{
       x_large_,       y_large_,      frame_ground_params_.max_obstacle_height,
       x_small_front_, x_small_back_, y_small_};
-  auto roi_cloud = std::make_shared<PointCloud>();
-  roi_cloud->reserve(base_cloud->size());
-  appendPointsInRegionOfInterest(*base_cloud, roi, *roi_cloud);
-  return roi_cloud;
+  const size_t per_part = (cloud.size() + parts - 1) / parts;
+  stage_lanes_->run(parts, [&](size_t i, size_t /*lane*/) {
+    PointCloud& part = *region_parts_[i];
+    part.clear();
+    part.header = cloud.header;
+    appendTransformedPointsInRegionOfInterest(cloud, i * per_part, (i + 1) * per_part,
+                                              T_lidar2base_, roi, part);
+  });
+  return region_parts_;
 }
 
 LidarDetectNode::CloudList LidarDetectNode::splitIntoVirtualCameras(
-    const PointCloud& roi_cloud) const {
+    const CloudList& region_parts) const {
   CloudList split_clouds;
   split_clouds.reserve(static_cast<size_t>(std::max(virtual_cameras_num_, 0)));
   for (int32_t n = 0; n < virtual_cameras_num_; ++n) {
     split_clouds.push_back(std::make_shared<PointCloud>());
   }
+  size_t region_points = 0;
+  for (const PointCloudPtr& part : region_parts) {
+    region_points += part->size();
+  }
   stage_lanes_->run(split_clouds.size(), [&](size_t i, size_t /*lane*/) {
     PointCloud& camera_cloud = *split_clouds[i];
-    camera_cloud.reserve(roi_cloud.size());
-    appendPointsInCamera(roi_cloud, Tbase2virtual_cams_.at(i), virtual_cameras_param_.at(i),
-                         camera_cloud);
+    camera_cloud.reserve(region_points);
+    for (const PointCloudPtr& part : region_parts) {
+      appendPointsInCamera(*part, Tbase2virtual_cams_.at(i), virtual_cameras_param_.at(i),
+                           camera_cloud);
+    }
     camera_cloud.width = static_cast<uint32_t>(camera_cloud.size());
     camera_cloud.height = 1;
   });

@@ -1,5 +1,6 @@
 #include "frame_filters.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -61,19 +62,6 @@ void appendPointsOutsideUpCone(const pcl::PointCloud<pcl::PointXYZ>& in,
   }
 }
 
-void appendPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
-                                    const RegionOfInterest& roi,
-                                    pcl::PointCloud<pcl::PointXYZ>& out) {
-  out.points.reserve(out.points.size() + in.points.size());
-  for (const auto& p : in.points) {
-    if (insideRegionOfInterest(p, roi)) {
-      out.points.push_back(p);
-    }
-  }
-  out.width = static_cast<std::uint32_t>(out.points.size());
-  out.height = 1;
-}
-
 void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matrix4f& transform,
                     pcl::PointCloud<pcl::PointXYZ>& out) {
   const Eigen::Matrix3f rotation = transform.topLeftCorner<3, 3>();
@@ -91,6 +79,25 @@ void transformCloud(const pcl::PointCloud<pcl::PointXYZ>& in, const Eigen::Matri
   }
   out.width = in.width;
   out.height = in.height;
+}
+
+void appendTransformedPointsInRegionOfInterest(const pcl::PointCloud<pcl::PointXYZ>& in,
+                                               std::size_t begin, std::size_t end,
+                                               const Eigen::Matrix4f& transform,
+                                               const RegionOfInterest& roi,
+                                               pcl::PointCloud<pcl::PointXYZ>& out) {
+  const Eigen::Matrix3f rotation = transform.topLeftCorner<3, 3>();
+  const Eigen::Vector3f translation = transform.topRightCorner<3, 1>();
+  end = std::min(end, in.points.size());
+  for (std::size_t i = begin; i < end; ++i) {
+    const Eigen::Vector3f q = rotation * in.points[i].getVector3fMap() + translation;
+    const pcl::PointXYZ moved(q.x(), q.y(), q.z());
+    if (insideRegionOfInterest(moved, roi)) {
+      out.points.push_back(moved);
+    }
+  }
+  out.width = static_cast<std::uint32_t>(out.points.size());
+  out.height = 1;
 }
 
 void sortClusterByDynamicShare(

@@ -158,9 +158,13 @@ TEST(RegionOfInterest, KeepsTheSquareUpToTheHeightLimitMinusTheRobotBody) {
       expected.push_back(c.p);
     }
   }
-  // The filtering pass keeps the same points, in order, as one unorganised row.
+  // The filtering pass keeps the same points, in order, as one unorganised row, also when the
+  // scan is taken in two parts (the second range running past the end).
   Cloud kept;
-  appendPointsInRegionOfInterest(all, roi, kept);
+  const Eigen::Matrix4f identity = Eigen::Matrix4f::Identity();
+  const size_t half = all.size() / 2;
+  appendTransformedPointsInRegionOfInterest(all, 0, half, identity, roi, kept);
+  appendTransformedPointsInRegionOfInterest(all, half, all.size() + 7, identity, roi, kept);
   ASSERT_EQ(kept.size(), expected.size());
   EXPECT_EQ(kept.width, kept.size());
   EXPECT_EQ(kept.height, 1u);
@@ -168,6 +172,32 @@ TEST(RegionOfInterest, KeepsTheSquareUpToTheHeightLimitMinusTheRobotBody) {
     EXPECT_EQ(kept[i].x, expected[i].x);
     EXPECT_EQ(kept[i].y, expected[i].y);
   }
+}
+
+TEST(RegionOfInterest, IsJudgedOnThePointsMovedIntoTheBaseFrame) {
+  const RegionOfInterest roi{5.0f, 5.0f, 0.666f, 0.41f, -0.315f, 0.255f};
+  // A lidar 0.5 m up and 4.8 m ahead, turned half a turn about z: what it sees at x = 1 lies at
+  // base x 3.8, what it sees at x = -0.3 lies at 5.1 (beyond the square), and a return 0.2 m above
+  // it lies at 0.7 m (above the height limit).
+  Eigen::Matrix4f mount = Eigen::Matrix4f::Identity();
+  mount(0, 0) = -1.0f;
+  mount(1, 1) = -1.0f;
+  mount(0, 3) = 4.8f;
+  mount(2, 3) = 0.5f;
+  Cloud scan;
+  scan.push_back({1.0f, 0.5f, 0.0f});
+  scan.push_back({-0.3f, 0.0f, 0.0f});
+  scan.push_back({1.0f, 0.0f, 0.2f});
+  scan.push_back({2.0f, -1.0f, -0.4f});
+  Cloud kept;
+  appendTransformedPointsInRegionOfInterest(scan, 0, scan.size(), mount, roi, kept);
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_FLOAT_EQ(kept[0].x, 3.8f);
+  EXPECT_FLOAT_EQ(kept[0].y, -0.5f);
+  EXPECT_FLOAT_EQ(kept[0].z, 0.5f);
+  EXPECT_FLOAT_EQ(kept[1].x, 2.8f);
+  EXPECT_FLOAT_EQ(kept[1].y, 1.0f);
+  EXPECT_FLOAT_EQ(kept[1].z, 0.1f);
 }
 
 TEST(CameraSplit, ImageBoundsAreInclusiveAndPointsBehindAreRejected) {
