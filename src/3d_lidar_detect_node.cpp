@@ -854,10 +854,12 @@ void LidarDetectNode::publishCameraInfo(const rclcpp::Time& stamp) {
 
 const LidarDetectNode::CloudList& LidarDetectNode::cloudInRegion(const PointCloud& cloud) {
   const size_t parts = enable_roi_filter_ ? stage_lanes_->lanes() : 1;
-  while (region_parts_.size() < parts) {
-    region_parts_.push_back(std::make_shared<PointCloud>());
-  }
   region_parts_.resize(parts);
+  for (PointCloudPtr& part : region_parts_) {
+    if (part == nullptr) {
+      part = std::make_shared<PointCloud>();
+    }
+  }
   if (!enable_roi_filter_) {
     transformCloud(cloud, T_lidar2base_, *region_parts_.front());
     return region_parts_;
