@@ -289,6 +289,42 @@ TEST(CloudCluster, JoinsAWallCutByTheShadowOfSomethingInFrontOfIt) {
             (std::vector<std::size_t>{near_side, opening.size() - near_side}));
 }
 
+TEST(CloudCluster, JoinsAFarWallSeenInSparsePieces) {
+  // A wall 4.9 m ahead, as a sparse scan or the region's edge leaves it: a long stretch, then
+  // thin pieces 0.55-0.6 m long behind open gaps of 0.35-0.4 m, farther than the kernel reaches
+  // from these cells, that nothing nearer hides.
+  std::vector<pcl::PointXYZ> pieces;
+  addWall(pieces, -2.0F, -0.6F, 4.9F);
+  const std::size_t first = pieces.size();
+  addWall(pieces, -0.25F, 0.35F, 4.9F);
+  addWall(pieces, 0.75F, 1.3F, 4.9F);
+  const std::size_t before_last = pieces.size();
+  addWall(pieces, 1.7F, 2.3F, 4.9F);
+  const std::size_t last = pieces.size() - before_last;
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(pieces)),
+            (std::vector<std::size_t>{pieces.size()}));
+  // Returns behind the last gap: the sensor sees through it, an opening, so the line parts
+  // there.
+  auto seen_through = pieces;
+  for (int i = 0; i < 20; ++i) {
+    seen_through.emplace_back(1.6F + 0.02F * static_cast<float>(i), 6.0F, 0.2F);
+  }
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(seen_through)),
+            (std::vector<std::size_t>{pieces.size() - last, last, 20}));
+  // A body on the line 0.3 m beyond the wall's end is not a piece of it.
+  std::vector<pcl::PointXYZ> person_at_end;
+  addWall(person_at_end, -2.0F, -0.6F, 4.9F);
+  addBody(person_at_end, -0.1F, 4.9F);
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(person_at_end)),
+            (std::vector<std::size_t>{first, 40}));
+  // A gap wider than a stretch between returns (0.6 m) stays open.
+  std::vector<pcl::PointXYZ> wide;
+  addWall(wide, -2.0F, -0.6F, 4.9F);
+  addWall(wide, 0.0F, 0.6F, 4.9F);
+  EXPECT_EQ(clusterSizes({0.15F, 3, 1}, cloudOf(wide)),
+            (std::vector<std::size_t>{first, wide.size() - first}));
+}
+
 TEST(CloudCluster, KeepsCabinetsAndShelvesApartFromTheWallBehindThem) {
   // A wall 2.4 m ahead, seen from x = -1.5 to 0.4; beside it, a cabinet's front face 1.2 m wide
   // and 0.68 m nearer, with its side face running back to 0.12 m short of the wall (the cell

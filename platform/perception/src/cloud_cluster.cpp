@@ -99,6 +99,13 @@ constexpr double kShadowEndMargin = 0.15;
 constexpr double kShadowNearest = 0.2;
 constexpr double kShadowClearance = 0.3;
 constexpr double kSeenBeyond = 2.0;
+// A stretch this short (metres, narrower than a doorway) between a line and the next piece on it
+// joins them without a shadow when no line of sight sees through it: a sparse scan of a far wall,
+// or of one the region's edge runs along, leaves open stretches of this order between its returns.
+constexpr double kMaxSamplingGap = 0.5;
+// Joined lines are sought again from their new ends this many times, so that a wall seen in
+// several pieces becomes one.
+constexpr int kBridgeRounds = 4;
 
 // Mask of the sub-cells (x, y) for which some occupied sub-cell (ax, ay) of `mask` lies close
 // enough: `x_at_edge` asks x <= ax (the neighbour is `reach` columns further, at the kernel's
@@ -735,20 +742,48 @@ bool CloudCluster::stretchHidden(const ShadowLine& line, double from, double to,
       hidden = occupiedByOthers(origin_x + ux * r, origin_y + uy * r, line.root, other_root, 1,
                                 &line.axis, kShadowClearance / quarter);
     }
-    if (!hidden) {
+    if (!hidden ||
+        seenBeyond(origin_x, origin_y, ux, uy, distance, line.root, other_root, quarter)) {
       return false;
-    }
-    for (double r = distance + kShadowClearance / quarter; r <= distance + kSeenBeyond / quarter;
-         r += sample) {
-      if (occupiedByOthers(origin_x + ux * r, origin_y + uy * r, line.root, other_root, 0)) {
-        return false;
-      }
     }
   }
   return true;
 }
 
-void CloudCluster::bridgeShadows(int cell_count, double step, double origin_x, double origin_y) {
+bool CloudCluster::seenBeyond(double origin_x, double origin_y, double ux, double uy,
+                              double distance, int root_a, int root_b, double quarter) {
+  for (double r = distance + kShadowClearance / quarter; r <= distance + kSeenBeyond / quarter;
+       r += 0.5 * kSubCells) {
+    if (occupiedByOthers(origin_x + ux * r, origin_y + uy * r, root_a, root_b, 0)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CloudCluster::stretchSeenThrough(const ShadowLine& line, double from, double to,
+                                      int other_root, double origin_x, double origin_y,
+                                      double quarter) {
+  // Lines of sight every half cell inside the stretch, and at least through its middle.
+  const double sample = 0.5 * kSubCells;
+  const int steps = std::max(1, static_cast<int>(std::floor((to - from) / sample)) - 1);
+  for (int i = 1; i <= steps; ++i) {
+    const double t = from + (to - from) * i / (steps + 1);
+    const double x = line.axis.mean_x + line.axis.dir_x * t - origin_x;
+    const double y = line.axis.mean_y + line.axis.dir_y * t - origin_y;
+    const double distance = std::hypot(x, y);
+    if (distance * quarter < kShadowNearest + kShadowClearance) {
+      return true;  // too near the origin to tell
+    }
+    if (seenBeyond(origin_x, origin_y, x / distance, y / distance, distance, line.root, other_root,
+                   quarter)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CloudCluster::bridgeShadows(int cell_count, double step, double origin_x, double origin_y) {
   const double quarter = step / kSubCells;
   measurePartExtents(cell_count, step);
   // Moments of every part that may be a piece of a structure.
@@ -764,7 +799,7 @@ void CloudCluster::bridgeShadows(int cell_count, double step, double origin_x, d
     }
   }
   if (!any_long) {
-    return;
+    return false;
   }
   measurePartMoments(cell_count);
   shadow_lines_.clear();
@@ -785,7 +820,7 @@ void CloudCluster::bridgeShadows(int cell_count, double step, double origin_x, d
     shadow_lines_.push_back(line);
   }
   if (shadow_lines_.empty()) {
-    return;
+    return false;
   }
   // Each line's ends along its own axis.
   for (int c = 0; c < cell_count; ++c) {
@@ -826,18 +861,24 @@ void CloudCluster::bridgeShadows(int cell_count, double step, double origin_x, d
         if (met < 0) {
           continue;
         }
+        const double from = std::min(end, t);
+        const double to = std::max(end, t);
         if (continuesLine(line, part_shape_[static_cast<std::size_t>(met)], quarter) &&
-            stretchHidden(line, std::min(end, t), std::max(end, t), met, origin_x, origin_y,
-                          quarter)) {
+            (stretchHidden(line, from, to, met, origin_x, origin_y, quarter) ||
+             (gap * quarter <= kMaxSamplingGap &&
+              !stretchSeenThrough(line, from, to, met, origin_x, origin_y, quarter)))) {
           bridges_.emplace_back(line.root, met);
         }
         break;
       }
     }
   }
+  bool joined = false;
   for (const auto& bridge : bridges_) {
+    joined = findRoot(bridge.first) != findRoot(bridge.second) || joined;
     joinCells(bridge.first, bridge.second);
   }
+  return joined;
 }
 
 void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
@@ -968,9 +1009,14 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
   if (kernel_reach_ > 0) {
     joinLegPieces(cell_count, step);
   }
-  // Last, pieces of one structure cut apart by a shadow; the origin in quarter cells.
-  bridgeShadows(cell_count, step, -static_cast<double>(min_x) / step * kSubCells,
-                -static_cast<double>(min_y) / step * kSubCells);
+  // Last, pieces of one structure cut apart by a shadow or sparse returns; the origin in quarter
+  // cells.
+  for (int round = 0;
+       round < kBridgeRounds &&
+       bridgeShadows(cell_count, step, -static_cast<double>(min_x) / step * kSubCells,
+                     -static_cast<double>(min_y) / step * kSubCells);
+       ++round) {
+  }
 
   // Clusters are numbered by their first point; count their points.
   root_cluster_.assign(cell_count, -1);

@@ -31,13 +31,15 @@ namespace perception {
 // of 1 no cells join and neither do these). Last, a long thin cluster joins the next cluster along
 // its line (another long one, or a thin stretch on the line at least 0.5 m long) when the stretch
 // between them is hidden from the base frame's origin by something nearer (the shadow of a person
-// or a chair that cuts a wall into pieces) and not seen through. Once the clusters stand, what
-// stands within the gap in front of a wall (a person walking along it, a bin against it), and so
-// joined it in the first round, is taken out again: the points of a wall-like cluster off its line
-// on the side the base frame's origin looks from, grouped, each body-sized group a cluster of its
-// own. Where what stands there is as large as a cabinet, its points pull the cluster's principal
-// axis off the wall; the wall's line is then searched by direction instead, and groups up to a
-// cabinet's size come out. Clusters with fewer than cluster_grid_th points are dropped.
+// or a chair that cuts a wall into pieces), or is shorter than 0.5 m (a far wall sparsely
+// scanned), and not seen through; joined lines search on from their new ends. Once the clusters
+// stand, what stands within the gap in front of a wall (a person walking along it, a bin against
+// it), and so joined it in the first round, is taken out again: the points of a wall-like cluster
+// off its line on the side the base frame's origin looks from, grouped, each body-sized group a
+// cluster of its own. Where what stands there is as large as a cabinet, its points pull the
+// cluster's principal axis off the wall; the wall's line is then searched by direction instead, and
+// groups up to a cabinet's size come out. Clusters with fewer than cluster_grid_th points are
+// dropped.
 //
 // Order: clusters come out ordered by the input index of their first point, and the points of a
 // cluster keep their input order, so equal inputs give equal outputs.
@@ -161,14 +163,23 @@ class CloudCluster {
   void measurePartExtents(int cell_count, double step);
   void measurePartMoments(int cell_count);
   // The last round (see the class comment): a long thin cluster and the next long cluster along
-  // its line, parted by a stretch hidden from the origin (given in quarter cells), are joined.
-  void bridgeShadows(int cell_count, double step, double origin_x, double origin_y);
+  // its line, parted by a stretch hidden from the origin (given in quarter cells), or by a short
+  // one that no line of sight sees through, are joined. Returns whether any two were joined.
+  bool bridgeShadows(int cell_count, double step, double origin_x, double origin_y);
   // Whether `met`, the first cluster beyond an end of `line`, continues the line.
   static bool continuesLine(const ShadowLine& line, const PartShape& met, double quarter);
   // Whether every line of sight from the origin to the stretch [from, to] of `line`'s axis
   // passes something other than the two lines, and none sees through the stretch.
   bool stretchHidden(const ShadowLine& line, double from, double to, int other_root,
                      double origin_x, double origin_y, double quarter);
+  // Whether a line of sight through the stretch [from, to] of `line`'s axis meets something
+  // other than the two lines behind it (or passes too near the origin to tell).
+  bool stretchSeenThrough(const ShadowLine& line, double from, double to, int other_root,
+                          double origin_x, double origin_y, double quarter);
+  // Whether the line of sight from the origin along (ux, uy) meets something other than the two
+  // roots behind `distance` (quarter cells).
+  bool seenBeyond(double origin_x, double origin_y, double ux, double uy, double distance,
+                  int root_a, int root_b, double quarter);
   // The cell holding a position in quarter cells, -1 when none is occupied there.
   int cellAt(double x, double y) const;
   // Whether a cell within `around` cells of the point (quarter cells) holds points of a cluster
