@@ -783,7 +783,7 @@ bool CloudCluster::stretchSeenThrough(const ShadowLine& line, double from, doubl
   return false;
 }
 
-bool CloudCluster::bridgeShadows(int cell_count, double step, double origin_x, double origin_y) {
+bool CloudCluster::bridgeLineGaps(int cell_count, double step, double origin_x, double origin_y) {
   const double quarter = step / kSubCells;
   measurePartExtents(cell_count, step);
   // Moments of every part that may be a piece of a structure.
@@ -1011,11 +1011,12 @@ void CloudCluster::obstacleCluster(PointCloudPtr cloud, int& count,
   }
   // Last, pieces of one structure cut apart by a shadow or sparse returns; the origin in quarter
   // cells.
-  for (int round = 0;
-       round < kBridgeRounds &&
-       bridgeShadows(cell_count, step, -static_cast<double>(min_x) / step * kSubCells,
-                     -static_cast<double>(min_y) / step * kSubCells);
-       ++round) {
+  const double origin_x = -static_cast<double>(min_x) / step * kSubCells;
+  const double origin_y = -static_cast<double>(min_y) / step * kSubCells;
+  for (int round = 0; round < kBridgeRounds; ++round) {
+    if (!bridgeLineGaps(cell_count, step, origin_x, origin_y)) {
+      break;
+    }
   }
 
   // Clusters are numbered by their first point; count their points.

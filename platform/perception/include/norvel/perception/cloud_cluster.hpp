@@ -165,7 +165,7 @@ class CloudCluster {
   // The last round (see the class comment): a long thin cluster and the next long cluster along
   // its line, parted by a stretch hidden from the origin (given in quarter cells), or by a short
   // one that no line of sight sees through, are joined. Returns whether any two were joined.
-  bool bridgeShadows(int cell_count, double step, double origin_x, double origin_y);
+  bool bridgeLineGaps(int cell_count, double step, double origin_x, double origin_y);
   // Whether `met`, the first cluster beyond an end of `line`, continues the line.
   static bool continuesLine(const ShadowLine& line, const PartShape& met, double quarter);
   // Whether every line of sight from the origin to the stretch [from, to] of `line`'s axis
