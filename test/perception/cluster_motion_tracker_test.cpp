@@ -211,6 +211,28 @@ TEST(ClusterMotionTracker, ABodyThatBecomesCutOnOneSideIsFollowedByItsOtherSide)
   }
   EXPECT_EQ(travelling_while_cut, 4);
 
+  // The same cart passing a row of posts nearer the sensor: its back is cut for one frame in
+  // every four, and in frame 13 its front as well. Each side is the cart's own in all but single
+  // frames, so the back still measures the cart's travel across them, and the cart travels on in
+  // frame 13, when neither its centre nor its front is its own.
+  ClusterMotionTracker flickering(settings);
+  bool travels_in_13 = false;
+  for (int k = 1; k <= 13; ++k) {
+    flickering.beginFrame(static_cast<std::uint64_t>(k));
+    const float x = 0.09F * k;
+    ClusterMotionTracker::Observation seen;
+    seen.cut_left = k % 4 == 2;
+    seen.cut_right = k == 13;
+    // Where a side is cut, the visible part ends at the post's edge, anywhere along the cart.
+    const float back = seen.cut_left ? x - 0.1F : x - 0.45F;
+    const float front = seen.cut_right ? x + 0.2F : x + 0.45F;
+    seen.at = {Eigen::Vector2f(0.5F * (back + front), 3.0F), Eigen::Vector2f(back, 3.0F),
+               Eigen::Vector2f(front, 3.0F)};
+    seen.radius = 0.5F * (front - back);
+    travels_in_13 = flickering.observe(seen);
+  }
+  EXPECT_TRUE(travels_in_13);
+
   // Cut on both sides (a sliver between two occluders), nothing of it is the body's own: it never
   // travels, however its parts move.
   ClusterMotionTracker sliver(settings);

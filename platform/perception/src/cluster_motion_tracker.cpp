@@ -187,18 +187,23 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
   // Every stretch of the window that ends now is asked, the shortest first: a walker who turned
   // back, or set off, a few frames ago travels steadily since then, and the turn or the wait
   // before it must not hide that until it leaves the window. Each reference is followed for as
-  // long as it is sound in every sample; a longer stretch only adds steps, so its path, longest
-  // step and radii are carried over from the shorter one.
+  // long as it is sound in every sample but for single ones between two sound samples; a longer
+  // stretch only adds steps, so its path, longest step and radii are carried over from the
+  // shorter one.
   struct Course {
     bool alive{false};
     float path{0.0F};
     float longest_step{0.0F};
+    std::size_t newer{0};  // the sound sample the next step older leads to
+    std::size_t sound_samples{0};
+    int unsound_run{0};
   };
   std::array<Course, kReferences> courses;
   for (int r = 0; r < kReferences; ++r) {
     // Still moving now: the last two steps keep the pace, so that someone who stops is let go at
     // once rather than when the walk leaves the window.
     courses[r].alive = pacedOverLastTwo(samples, r);
+    courses[r].newer = samples.size() - 1;
   }
   float min_radius = std::numeric_limits<float>::max();
   float max_radius = 0.0F;
@@ -217,24 +222,32 @@ int ClusterMotionTracker::travellingStretch(const Track& track, float& stretch_r
       if (!course.alive) {
         continue;
       }
+      // A reference that one observation cannot vouch for (a side cut there for a frame by
+      // something passing in front) says nothing in it; the step spans it, as a missed frame is
+      // bridged, while a longer run of such observations ends the course.
       if (!samples[i].sound[r]) {
-        course.alive = false;
+        course.alive = ++course.unsound_run < static_cast<int>(kMaxMissedFrames);
+        any_alive = any_alive || course.alive;
         continue;
       }
-      if (i + 1 < samples.size()) {
-        const float step = (samples[i + 1].at[r] - samples[i].at[r]).norm();
+      course.unsound_run = 0;
+      ++course.sound_samples;
+      if (i < course.newer) {
+        const Sample& newer = samples[course.newer];
+        const float step = (newer.at[r] - samples[i].at[r]).norm();
         course.path += step;
         course.longest_step = std::max(course.longest_step, step);
+        course.newer = i;
         // A body moves less than its own size from one frame to the next; a track that gets
         // ahead of that jumps between fragments (of a wall seen in pieces), and so does every
         // longer stretch through that step.
-        if (!withinReach(samples[i], samples[i + 1], step)) {
+        if (!withinReach(samples[i], newer, step)) {
           course.alive = false;
           continue;
         }
       }
       any_alive = true;
-      if (samples.size() - i < kMinSamples) {
+      if (course.sound_samples < kMinSamples) {
         continue;
       }
       const float net = (last.at[r] - samples[i].at[r]).norm();

@@ -41,12 +41,13 @@ namespace perception {
 // beyond the size it travelled with (a person's at least): a still object never travels in the
 // first place, and a walker who turns back on the spot is the same moving body while it retraces
 // ground that no stretch since the turn has yet covered by the cluster's width. A stretch is
-// measured by a position that is the body's own in all of its observations: the centroid while
-// neither side is cut, otherwise a side that stays uncut. A side needs to travel only the cluster's
-// radius plus the largest sweep smear of the stretch (a still object's own edge stays at its edge
-// but for the smear a turn puts into each scan), and, in a cluster larger than a person, the
-// opposite side, where it too is the body's own, must go along by at least half as far (a walker
-// still joined to the desk it set off from moves one end only).
+// measured by a position that is the body's own in all of its observations, or in all but single
+// ones between two where it is (a side cut for a frame by a post passing in front): the centroid
+// while neither side is cut, otherwise a side that stays uncut. A side needs to travel only the
+// cluster's radius plus the largest sweep smear of the stretch (a still object's own edge stays at
+// its edge but for the smear a turn puts into each scan), and, in a cluster larger than a person,
+// the opposite side, where it too is the body's own, must go along by at least half as far (a
+// walker still joined to the desk it set off from moves one end only).
 //
 // Ownership: plain values; not thread-safe, one tracker per camera used from one thread.
 class ClusterMotionTracker {
