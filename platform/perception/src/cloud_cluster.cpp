@@ -106,6 +106,8 @@ constexpr double kMaxSamplingGap = 0.5;
 // Joined lines are sought again from their new ends this many times, so that a wall seen in
 // several pieces becomes one.
 constexpr int kBridgeRounds = 4;
+// Lines of sight are sampled, and followed, every half cell (in quarter cells).
+constexpr double kSightStep = 0.5 * kSubCells;
 
 // Mask of the sub-cells (x, y) for which some occupied sub-cell (ax, ay) of `mask` lies close
 // enough: `x_at_edge` asks x <= ax (the neighbour is `reach` columns further, at the kernel's
@@ -717,44 +719,45 @@ bool CloudCluster::continuesLine(const ShadowLine& line, const PartShape& met, d
          line.axis.offsetOf(axis.mean_x, axis.mean_y) * quarter <= kInLine;
 }
 
+CloudCluster::SightLine CloudCluster::sightTo(const ShadowLine& line, double t, double origin_x,
+                                              double origin_y) {
+  const double x = line.axis.mean_x + line.axis.dir_x * t - origin_x;
+  const double y = line.axis.mean_y + line.axis.dir_y * t - origin_y;
+  const double distance = std::hypot(x, y);
+  return SightLine{x / distance, y / distance, distance};
+}
+
 bool CloudCluster::stretchHidden(const ShadowLine& line, double from, double to, int other_root,
                                  double origin_x, double origin_y, double quarter) {
-  // Lines of sight every half cell along the stretch; positions in quarter cells.
-  const double sample = 0.5 * kSubCells;
   const double margin = kShadowEndMargin / quarter;
   if (to - from <= 2.0 * margin) {
     return false;
   }
-  for (double t = from + margin; t <= to - margin; t += sample) {
-    const double x = line.axis.mean_x + line.axis.dir_x * t - origin_x;
-    const double y = line.axis.mean_y + line.axis.dir_y * t - origin_y;
-    const double distance = std::hypot(x, y);
-    if (distance * quarter < kShadowNearest + kShadowClearance) {
+  for (double t = from + margin; t <= to - margin; t += kSightStep) {
+    const SightLine sight = sightTo(line, t, origin_x, origin_y);
+    if (sight.distance * quarter < kShadowNearest + kShadowClearance) {
       return false;  // too near the origin to tell a shadow
     }
-    const double ux = x / distance;
-    const double uy = y / distance;
     bool hidden = false;
     // The 3 x 3 cells around each step of the line of sight: the sensor need not sit at the
     // origin.
-    for (double r = kShadowNearest / quarter; r <= distance - kShadowClearance / quarter && !hidden;
-         r += sample) {
-      hidden = occupiedByOthers(origin_x + ux * r, origin_y + uy * r, line.root, other_root, 1,
-                                &line.axis, kShadowClearance / quarter);
+    for (double r = kShadowNearest / quarter;
+         r <= sight.distance - kShadowClearance / quarter && !hidden; r += kSightStep) {
+      hidden = occupiedByOthers(origin_x + sight.ux * r, origin_y + sight.uy * r, line.root,
+                                other_root, 1, &line.axis, kShadowClearance / quarter);
     }
-    if (!hidden ||
-        seenBeyond(origin_x, origin_y, ux, uy, distance, line.root, other_root, quarter)) {
+    if (!hidden || seenBeyond(sight, origin_x, origin_y, line.root, other_root, quarter)) {
       return false;
     }
   }
   return true;
 }
 
-bool CloudCluster::seenBeyond(double origin_x, double origin_y, double ux, double uy,
-                              double distance, int root_a, int root_b, double quarter) {
-  for (double r = distance + kShadowClearance / quarter; r <= distance + kSeenBeyond / quarter;
-       r += 0.5 * kSubCells) {
-    if (occupiedByOthers(origin_x + ux * r, origin_y + uy * r, root_a, root_b, 0)) {
+bool CloudCluster::seenBeyond(const SightLine& sight, double origin_x, double origin_y, int root_a,
+                              int root_b, double quarter) {
+  for (double r = sight.distance + kShadowClearance / quarter;
+       r <= sight.distance + kSeenBeyond / quarter; r += kSightStep) {
+    if (occupiedByOthers(origin_x + sight.ux * r, origin_y + sight.uy * r, root_a, root_b, 0)) {
       return true;
     }
   }
@@ -765,19 +768,12 @@ bool CloudCluster::stretchSeenThrough(const ShadowLine& line, double from, doubl
                                       int other_root, double origin_x, double origin_y,
                                       double quarter) {
   // Lines of sight every half cell inside the stretch, and at least through its middle.
-  const double sample = 0.5 * kSubCells;
-  const int steps = std::max(1, static_cast<int>(std::floor((to - from) / sample)) - 1);
+  const int steps = std::max(1, static_cast<int>(std::floor((to - from) / kSightStep)) - 1);
   for (int i = 1; i <= steps; ++i) {
-    const double t = from + (to - from) * i / (steps + 1);
-    const double x = line.axis.mean_x + line.axis.dir_x * t - origin_x;
-    const double y = line.axis.mean_y + line.axis.dir_y * t - origin_y;
-    const double distance = std::hypot(x, y);
-    if (distance * quarter < kShadowNearest + kShadowClearance) {
-      return true;  // too near the origin to tell
-    }
-    if (seenBeyond(origin_x, origin_y, x / distance, y / distance, distance, line.root, other_root,
-                   quarter)) {
-      return true;
+    const SightLine sight = sightTo(line, from + (to - from) * i / (steps + 1), origin_x, origin_y);
+    if (sight.distance * quarter < kShadowNearest + kShadowClearance ||
+        seenBeyond(sight, origin_x, origin_y, line.root, other_root, quarter)) {
+      return true;  // seen through, or too near the origin to tell
     }
   }
   return false;

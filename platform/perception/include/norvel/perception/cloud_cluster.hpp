@@ -176,10 +176,17 @@ class CloudCluster {
   // other than the two lines behind it (or passes too near the origin to tell).
   bool stretchSeenThrough(const ShadowLine& line, double from, double to, int other_root,
                           double origin_x, double origin_y, double quarter);
-  // Whether the line of sight from the origin along (ux, uy) meets something other than the two
-  // roots behind `distance` (quarter cells).
-  bool seenBeyond(double origin_x, double origin_y, double ux, double uy, double distance,
-                  int root_a, int root_b, double quarter);
+  // The line of sight from the origin (quarter cells) to the point `t` along `line`'s axis: its
+  // unit direction and the point's distance.
+  struct SightLine {
+    double ux{1.0};
+    double uy{0.0};
+    double distance{0.0};
+  };
+  static SightLine sightTo(const ShadowLine& line, double t, double origin_x, double origin_y);
+  // Whether `sight` meets something other than the two roots behind its point.
+  bool seenBeyond(const SightLine& sight, double origin_x, double origin_y, int root_a, int root_b,
+                  double quarter);
   // The cell holding a position in quarter cells, -1 when none is occupied there.
   int cellAt(double x, double y) const;
   // Whether a cell within `around` cells of the point (quarter cells) holds points of a cluster
