@@ -15,6 +15,7 @@
 #include <sensor_msgs/msg/point_cloud2.hpp>
 #include <std_msgs/msg/header.hpp>
 
+#include "raw_participant.hpp"
 #include "rclcpp/executors.hpp"
 #include "rclcpp/node.hpp"
 #include "ros2_core/cdr_serialization.hpp"
@@ -234,20 +235,6 @@ TEST(DdsTransport, LargePointCloudArrivesIntact) {
   EXPECT_EQ(clouds[0].width, 65536u);
   EXPECT_TRUE(clouds[0].data == cloud.data);
 }
-
-// A participant of the test's own, outside the rclcpp layer, deleted with everything it made.
-struct RawParticipant {
-  explicit RawParticipant(std::uint32_t domain)
-      : handle(dds_create_participant(domain, nullptr, nullptr)) {}
-  ~RawParticipant() {
-    if (handle > 0) {
-      dds_delete(handle);
-    }
-  }
-  RawParticipant(const RawParticipant&) = delete;
-  RawParticipant& operator=(const RawParticipant&) = delete;
-  const dds_entity_t handle;
-};
 
 // A sink that records deliveries for a transport used without the rclcpp layer.
 class RecordingSink : public ros2_core::MessageSink {

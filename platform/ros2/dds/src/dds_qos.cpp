@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 namespace ros2_dds {
 
@@ -36,6 +37,33 @@ DdsQos to_dds_qos(const ros2_core::QosProfile& profile, bool for_reader) {
     dds_qset_writer_data_lifecycle(qos.get(), false);
   }
   return qos;
+}
+
+std::optional<std::string> user_data_value(const dds_qos_t* qos, const std::string& key) {
+  void* data = nullptr;
+  std::size_t size = 0;
+  if (qos == nullptr || !dds_qget_userdata(qos, &data, &size) || data == nullptr) {
+    return std::nullopt;
+  }
+  const std::string text(static_cast<const char*>(data), size);
+  dds_free(data);
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find(';', start);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    const std::size_t equals = text.find('=', start);
+    if (equals < end && text.compare(start, equals - start, key) == 0) {
+      return text.substr(equals + 1, end - equals - 1);
+    }
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+void set_user_data_pair(dds_qos_t* qos, const std::string& key, const std::string& value) {
+  const std::string text = key + "=" + value + ";";
+  dds_qset_userdata(qos, text.data(), text.size());
 }
 
 }  // namespace ros2_dds

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include <dds/dds.h>
 
@@ -15,5 +17,11 @@ using DdsQos = std::unique_ptr<dds_qos_t, decltype(&dds_delete_qos)>;
 // durability (transient-local writers keep their history for late joiners), history kind and
 // depth. Readers made with `for_reader` ignore writers of their own participant.
 DdsQos to_dds_qos(const ros2_core::QosProfile& profile, bool for_reader);
+
+// User data as ROS 2's Cyclone middleware writes it: "key=value;" pairs. The value of `key` in
+// the user data of `qos`, or nullopt when `qos` is null or has no such pair.
+std::optional<std::string> user_data_value(const dds_qos_t* qos, const std::string& key);
+// Makes the user data of `qos` the one pair "key=value;".
+void set_user_data_pair(dds_qos_t* qos, const std::string& key, const std::string& value);
 
 }  // namespace ros2_dds

@@ -1,8 +1,10 @@
 #include "ros2_dds/dds_service_transport.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -75,10 +77,16 @@ std::vector<std::uint8_t> split_request_header(const std::vector<std::uint8_t>& 
   return message;
 }
 
-// The client id travels as 8 bytes; a request id keeps them, in host order, in its first half.
-ros2_core::Guid guid_of_client(std::uint64_t client) {
+// A request id keeps, in host order, the client id from the request header in the first half of
+// its writer guid and, in the second, the handle under which this participant knows the writer
+// the request came from. The client id is the client's own handle of that writer, which means
+// nothing in this process; the reply needs the local one to find the client's reply reader.
+ros2_core::Guid guid_of_request(std::uint64_t client, dds_instance_handle_t request_writer) {
   ros2_core::Guid guid{};
+  static_assert(sizeof(client) + sizeof(request_writer) == std::tuple_size<ros2_core::Guid>::value,
+                "a request id holds the client id and the request writer's handle");
   std::memcpy(guid.data(), &client, sizeof(client));
+  std::memcpy(guid.data() + sizeof(client), &request_writer, sizeof(request_writer));
   return guid;
 }
 
@@ -88,20 +96,47 @@ std::uint64_t client_of_guid(const ros2_core::Guid& guid) {
   return client;
 }
 
+dds_instance_handle_t request_writer_of_guid(const ros2_core::Guid& guid) {
+  dds_instance_handle_t request_writer = 0;
+  std::memcpy(&request_writer, guid.data() + sizeof(std::uint64_t), sizeof(request_writer));
+  return request_writer;
+}
+
 // How long a reply waits for the asking client's reply reader to be discovered.
 constexpr std::chrono::milliseconds kReplyReaderWait{1000};
 
-// Whether `replies` (a server's reply writer) is matched with a reader of the participant that
-// owns the request writer `client` (an instance handle of `requests`, the server's request
-// reader). A client that found the server's request reader may send before the server has found
-// the client's reply reader; a reply written then reaches no one. An unknown client counts as
-// matched: there is nothing to wait for.
-bool replyReaderMatched(dds_entity_t requests, dds_entity_t replies, std::uint64_t client) {
-  dds_builtintopic_endpoint_t* writer = dds_get_matched_publication_data(requests, client);
+// The user data keys under which ROS 2's Cyclone middleware marks the request writer and reply
+// reader of one client, and the request reader and reply writer of one server, as a pair.
+const char* const kClientIdKey = "clientid";
+const char* const kServiceIdKey = "serviceid";
+
+std::string id_text(const std::uint8_t* bytes, std::size_t size) {
+  static const char* const digits = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i > 0) {
+      text += '.';
+    }
+    text += digits[bytes[i] >> 4];
+    text += digits[bytes[i] & 0xf];
+  }
+  return text;
+}
+
+// Whether `replies` (a server's reply writer) is matched with the reply reader of the client
+// whose request writer is `request_writer` (a handle of a writer matched with `requests`, the
+// server's request reader). A client that found the server's request reader may send before the
+// server has found the client's reply reader; a reply written then reaches no one. The reader is
+// the one with the writer's client id or, for a client that marks neither, any reader of the
+// writer's participant. A writer that is gone counts as matched: there is nothing to wait for.
+bool replyReaderMatched(dds_entity_t requests, dds_entity_t replies,
+                        dds_instance_handle_t request_writer) {
+  dds_builtintopic_endpoint_t* writer = dds_get_matched_publication_data(requests, request_writer);
   if (writer == nullptr) {
     return true;
   }
   const dds_guid_t participant = writer->participant_key;
+  const std::optional<std::string> client_id = user_data_value(writer->qos, kClientIdKey);
   dds_builtintopic_free_endpoint(writer);
   std::vector<dds_instance_handle_t> readers(16);
   dds_return_t count = dds_get_matched_subscriptions(replies, readers.data(), readers.size());
@@ -117,7 +152,9 @@ bool replyReaderMatched(dds_entity_t requests, dds_entity_t replies, std::uint64
     if (reader == nullptr) {
       continue;
     }
-    const bool same = std::memcmp(&reader->participant_key, &participant, sizeof(participant)) == 0;
+    const bool same =
+        client_id ? user_data_value(reader->qos, kClientIdKey) == client_id
+                  : std::memcmp(&reader->participant_key, &participant, sizeof(participant)) == 0;
     dds_builtintopic_free_endpoint(reader);
     if (same) {
       return true;
@@ -203,13 +240,18 @@ void DdsServiceTransport::server_added(const ros2_core::ServiceEndpoint& server)
     if (request_topic < 0 || reply_topic < 0) {
       throw std::runtime_error(dds_strretcode(std::min(request_topic, reply_topic)));
     }
-    record->replies = dds_create_writer(participant_->participant(), reply_topic,
-                                        to_dds_qos(server.qos, false).get(), nullptr);
+    const std::string service_id = next_service_id();
+    const DdsQos writer_qos = to_dds_qos(server.qos, false);
+    const DdsQos reader_qos = to_dds_qos(server.qos, true);
+    set_user_data_pair(writer_qos.get(), kServiceIdKey, service_id);
+    set_user_data_pair(reader_qos.get(), kServiceIdKey, service_id);
+    record->replies =
+        dds_create_writer(participant_->participant(), reply_topic, writer_qos.get(), nullptr);
     std::unique_ptr<dds_listener_t, decltype(&dds_delete_listener)> listener(
         dds_create_listener(record.get()), &dds_delete_listener);
     dds_lset_data_available(listener.get(), &DdsServiceTransport::on_request);
     record->requests = dds_create_reader(participant_->participant(), request_topic,
-                                         to_dds_qos(server.qos, true).get(), listener.get());
+                                         reader_qos.get(), listener.get());
     if (record->replies < 0 || record->requests < 0) {
       dds_delete(record->requests);
       dds_delete(record->replies);
@@ -225,6 +267,21 @@ void DdsServiceTransport::server_added(const ros2_core::ServiceEndpoint& server)
   }
   std::lock_guard<std::mutex> lock(mutex_);
   servers_.emplace(ServiceKey{server.service, server.type}, std::move(record));
+}
+
+std::string DdsServiceTransport::next_service_id() {
+  const Gid participant = participant_->participant_gid();
+  std::uint32_t number = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    number = ++servers_made_;
+  }
+  std::array<std::uint8_t, 16> id{};
+  std::copy(participant.begin(), participant.begin() + 12, id.begin());
+  for (int i = 0; i < 4; ++i) {
+    id[12 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(number >> (24 - 8 * i));
+  }
+  return id_text(id.data(), id.size());
 }
 
 void DdsServiceTransport::server_removed(const ros2_core::ServiceEndpoint& server) {
@@ -277,10 +334,15 @@ void DdsServiceTransport::client_added(const ros2_core::ServiceEndpoint& client,
         listener.get(), [](dds_entity_t entity, const dds_publication_matched_status_t, void* arg) {
           on_match(entity, arg);
         });
+    const std::string client_id = id_text(guid.data(), guid.size());
+    const DdsQos writer_qos = to_dds_qos(client.qos, false);
+    const DdsQos reader_qos = to_dds_qos(client.qos, true);
+    set_user_data_pair(writer_qos.get(), kClientIdKey, client_id);
+    set_user_data_pair(reader_qos.get(), kClientIdKey, client_id);
     record->requests = dds_create_writer(participant_->participant(), request_topic,
-                                         to_dds_qos(client.qos, false).get(), listener.get());
-    record->replies = dds_create_reader(participant_->participant(), reply_topic,
-                                        to_dds_qos(client.qos, true).get(), listener.get());
+                                         writer_qos.get(), listener.get());
+    record->replies = dds_create_reader(participant_->participant(), reply_topic, reader_qos.get(),
+                                        listener.get());
     if (record->replies < 0 || record->requests < 0 ||
         dds_get_instance_handle(record->requests, &record->wire_id) != DDS_RETCODE_OK) {
       dds_delete(record->replies);
@@ -361,11 +423,17 @@ bool DdsServiceTransport::send_reply(const ros2_core::ServiceEndpoint& server,
   }
   // Real ROS 2 clients send as soon as they see the request reader; wait (briefly) until the
   // reply can reach them rather than drop it.
-  const std::uint64_t client = client_of_guid(id.writer_guid);
+  const dds_instance_handle_t request_writer = request_writer_of_guid(id.writer_guid);
   const auto give_up = std::chrono::steady_clock::now() + kReplyReaderWait;
-  while (!replyReaderMatched(record->requests, record->replies, client) &&
-         std::chrono::steady_clock::now() < give_up) {
+  bool matched = replyReaderMatched(record->requests, record->replies, request_writer);
+  while (!matched && std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    matched = replyReaderMatched(record->requests, record->replies, request_writer);
+  }
+  if (!matched) {
+    report_error_("the reply of service '" + server.service + "' to request " +
+                  std::to_string(id.sequence_number) + " found no reader of its client within " +
+                  std::to_string(kReplyReaderWait.count()) + " ms; it is sent, but may be lost");
   }
   return dds_writecdr(record->replies, make_cdr_serdata(record->reply_type, std::move(sample))) ==
          DDS_RETCODE_OK;
@@ -393,7 +461,7 @@ std::size_t DdsServiceTransport::remote_server_count(const std::string& service,
 
 void DdsServiceTransport::on_request(dds_entity_t reader, void* arg) {
   const Server& server = *static_cast<const Server*>(arg);
-  take_samples(reader, [&](const std::vector<std::uint8_t>& bytes) {
+  take_samples(reader, [&](const std::vector<std::uint8_t>& bytes, const dds_sample_info_t& info) {
     try {
       RequestHeader header;
       const std::vector<std::uint8_t> message_bytes = split_request_header(bytes, header);
@@ -401,7 +469,8 @@ void DdsServiceTransport::on_request(dds_entity_t reader, void* arg) {
       ros2_core::deserialize(message_bytes, request.get(), *server.request_members);
       if (auto graph = server.graph.lock()) {
         graph->deliver_request_from_transport(
-            server.service, server.type, {guid_of_client(header.client), header.sequence}, request);
+            server.service, server.type,
+            {guid_of_request(header.client, info.publication_handle), header.sequence}, request);
       }
     } catch (const std::exception& e) {
       server.report_error("dropped a malformed request to service '" + server.service + "' (" +
@@ -412,7 +481,7 @@ void DdsServiceTransport::on_request(dds_entity_t reader, void* arg) {
 
 void DdsServiceTransport::on_reply(dds_entity_t reader, void* arg) {
   const Client& client = *static_cast<const Client*>(arg);
-  take_samples(reader, [&](const std::vector<std::uint8_t>& bytes) {
+  take_samples(reader, [&](const std::vector<std::uint8_t>& bytes, const dds_sample_info_t&) {
     try {
       RequestHeader header;
       const std::vector<std::uint8_t> message_bytes = split_request_header(bytes, header);

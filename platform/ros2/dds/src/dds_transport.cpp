@@ -344,7 +344,7 @@ std::size_t DdsTransport::remote_publisher_count(ros2_core::EndpointId subscript
 
 void DdsTransport::on_data_available(dds_entity_t reader, void* arg) {
   const Reader& record = *static_cast<const Reader*>(arg);
-  take_samples(reader, [&record](const std::vector<std::uint8_t>& bytes) {
+  take_samples(reader, [&record](const std::vector<std::uint8_t>& bytes, const dds_sample_info_t&) {
     try {
       std::shared_ptr<void> message = make_message(*record.members);
       ros2_core::deserialize(bytes, message.get(), *record.members);

@@ -11,7 +11,7 @@
 namespace ros2_dds {
 
 // Takes every sample `reader` holds, a batch at a time, and hands the CDR bytes of each one with
-// data to `handle`; key-only samples (a writer that went) are skipped.
+// data, and its sample info, to `handle`; key-only samples (a writer that went) are skipped.
 template <typename Handle>
 void take_samples(dds_entity_t reader, Handle&& handle) {
   constexpr int kBatch = 16;
@@ -25,7 +25,7 @@ void take_samples(dds_entity_t reader, Handle&& handle) {
     for (int i = 0; i < taken; ++i) {
       const std::vector<std::uint8_t>* bytes = cdr_bytes(samples[i]);
       if (infos[i].valid_data && bytes != nullptr) {
-        handle(*bytes);
+        handle(*bytes, infos[i]);
       }
       ddsi_serdata_unref(samples[i]);
     }

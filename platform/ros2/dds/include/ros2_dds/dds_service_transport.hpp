@@ -23,10 +23,12 @@ namespace ros2_dds {
 // the reply repeats them, so that each client keeps only its own replies.
 //
 // A local server gets a request reader and a reply writer; a local client a request writer and
-// a reply reader. A server elsewhere counts as reachable for a client while its request writer
-// and reply reader are both matched. Shares the participant (and its topics) of a DdsTransport.
-// Thread-safe; arriving samples are parsed on Cyclone's receive thread, and a malformed one is
-// dropped with an error naming the service.
+// a reply reader, each pair marked as one in its user data ("serviceid=...;", "clientid=...;").
+// A server elsewhere counts as reachable for a client while its request writer and reply reader
+// are both matched. A client may send before the server has found its reply reader: the reply
+// waits, up to a second, for that reader. Shares the participant (and its topics) of a
+// DdsTransport. Thread-safe; arriving samples are parsed on Cyclone's receive thread, and a
+// malformed one is dropped with an error naming the service.
 class DdsServiceTransport : public ros2_core::ServiceTransport {
  public:
   using ErrorHandler = DdsTransport::ErrorHandler;
@@ -54,6 +56,8 @@ class DdsServiceTransport : public ros2_core::ServiceTransport {
   struct Client;
   using ServiceKey = std::pair<std::string, std::string>;  // service, type
 
+  // A fresh "serviceid" for a local server's pair of endpoints.
+  std::string next_service_id();
   static void on_request(dds_entity_t reader, void* arg);
   static void on_reply(dds_entity_t reader, void* arg);
   static void on_match(dds_entity_t entity, void* arg);
@@ -64,6 +68,7 @@ class DdsServiceTransport : public ros2_core::ServiceTransport {
   mutable std::mutex mutex_;
   std::multimap<ServiceKey, std::shared_ptr<Server>> servers_;  // guarded by mutex_
   std::map<ros2_core::Guid, std::shared_ptr<Client>> clients_;  // guarded by mutex_
+  std::uint32_t servers_made_{0};                               // guarded by mutex_
 };
 
 }  // namespace ros2_dds
