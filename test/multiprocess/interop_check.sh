@@ -7,7 +7,8 @@
 #     our recorder records; a real-rclcpp client sets a ground parameter and reads the lifecycle
 #     state through our node's services;
 #  2. our node runs; the real rclcpp lists it and its topics from what our layer announces;
-#  3. the real node runs; our command-line tool lists it and its topics (when it is built).
+#  3. the real node runs; our command-line tool lists it and its topics, reads a parameter and
+#     the lifecycle state through its services (when the tool is built).
 #
 #   interop_check.sh LAYER_BUILD WORKSPACE HUMBLE_PREFIX
 set -u
@@ -74,16 +75,24 @@ grep -qxF "$expected" <<<"$graph" ||
 
 cli="$layer/tools/ros2cli/ros2_cli"
 if [ -x "$cli" ]; then
-  echo "interop_check: our command-line tool sees the real node"
+  echo "interop_check: our command-line tool sees the real node and calls its services"
   log=$(mktemp)
   "$wrappers/real" "$programs/lidar_obstacle_detector" --ros-args \
     --params-file "$repo/config/default_params/lidar_detect_node.yaml" >"$log" 2>&1 &
   real_node=$!
+  # The node answers its services once configured, which waits for the lidar's mount.
+  "$wrappers/ours" "$layer/tools/static_transform_publisher/static_transform_publisher" --z 0.3 \
+    --frame-id base_footprint --child-frame-id 3d_lidar_link >/dev/null 2>&1 &
+  our_tf=$!
   sleep 3
   nodes=$("$wrappers/ours" "$cli" node list)
   topics=$("$wrappers/ours" "$cli" topic list -t)
-  kill -INT "$real_node"
-  wait "$real_node"
+  # Our service clients against the real middleware's servers, which answer a client only once
+  # they have found its reply reader.
+  slope=$("$wrappers/ours" "$cli" param get /lidar_detect_node lidar_1.max_slope)
+  state=$("$wrappers/ours" "$cli" lifecycle get /lidar_detect_node)
+  kill -INT "$real_node" "$our_tf"
+  wait "$real_node" "$our_tf"
   echo "$nodes"
   if ! grep -qx "/lidar_detect_node" <<<"$nodes"; then
     echo "FAILED: ros2_cli node list does not show the real node /lidar_detect_node"
@@ -93,6 +102,14 @@ if [ -x "$cli" ]; then
   if ! grep -qxF "$expected" <<<"$topics"; then
     echo "FAILED: ros2_cli topic list -t does not show: $expected"
     echo "$topics"
+    status=1
+  fi
+  if [ "$slope" != "Double value is: 0.2" ]; then
+    echo "FAILED: ros2_cli param get of the real node printed: $slope"
+    status=1
+  fi
+  if [ "$state" != "active [3]" ]; then
+    echo "FAILED: ros2_cli lifecycle get of the real node printed: $state"
     status=1
   fi
   rm -f "$log"
