@@ -191,26 +191,5 @@ class HeightProfileTest(unittest.TestCase):
         np.testing.assert_allclose(profile[1], [1, 0, 0, 0, 0, 0, 1], atol=1e-6)
 
 
-class BoxQualityTest(unittest.TestCase):
-    """The box quality a positive's class target takes is the bird's-eye overlap of its box."""
-
-    def test_overlap_of_shifted_turned_and_resized_boxes(self):
-        import torch
-        person = [0.4, 0.52]
-        diag = math.hypot(*person)
-        target = torch.zeros(5, 7)
-        target[:, 6] = 0.3  # the boxes' common heading does not matter
-        pred = target.clone()
-        pred[1, 0] = 0.2 * math.cos(0.3) / diag  # half a length along the heading
-        pred[1, 1] = 0.2 * math.sin(0.3) / diag
-        pred[2, 6] += math.pi / 2  # a quarter turn: the 0.4 x 0.4 square in common
-        pred[3, 3] = pred[3, 4] = math.log(2.0)  # twice as long and wide, same centre
-        pred[4, 0] = 1.0 / diag  # a metre to the side of its 0.4 m length: apart
-        pred[4, 1] = 0.0
-        quality = train_detector.box_quality(pred, target, torch.tensor([person] * 5))
-        expected = [1.0, 0.104 / 0.312, 0.16 / 0.256, 0.25, 0.0]
-        np.testing.assert_allclose(quality.numpy(), expected, atol=1e-5)
-
-
 if __name__ == "__main__":
     unittest.main()

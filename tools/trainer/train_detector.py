@@ -494,35 +494,11 @@ def prepare(frame: Dict, settings: Dict, anchors: AnchorGrid, rng: np.random.Gen
 
 
 def focal_loss(logits: torch.Tensor, label: torch.Tensor, weight: torch.Tensor) -> torch.Tensor:
-    """Focal loss; a label between 0 and 1 (a positive's box quality) is met by a score that
-    matches it, the modulating factor being the distance of the score from the label."""
     p = torch.sigmoid(logits)
     ce = nn.functional.binary_cross_entropy_with_logits(logits, label, reduction="none")
-    alpha = torch.where(label > 0, torch.full_like(label, 0.25), torch.full_like(label, 0.75))
-    return (alpha * (label - p).abs() ** 2 * ce * weight).sum()
-
-
-def box_quality(pred: torch.Tensor, target: torch.Tensor, anchor_lw: torch.Tensor) -> torch.Tensor:
-    """Bird's-eye overlap (intersection over union) of predicted and target boxes [n, 7], both
-    coded against the same anchors of sizes `anchor_lw` [n, 2]. The predicted box is taken by its
-    extent along the target's axes, and the overlap of those extents scaled by how much of them
-    the rotated box fills: exact for aligned boxes, close for small heading errors."""
-    la, wa = anchor_lw[:, 0], anchor_lw[:, 1]
-    diag = torch.sqrt(la * la + wa * wa)
-    dx = (pred[:, 0] - target[:, 0]) * diag
-    dy = (pred[:, 1] - target[:, 1]) * diag
-    lp, wp = la * torch.exp(pred[:, 3]), wa * torch.exp(pred[:, 4])
-    lt, wt = la * torch.exp(target[:, 3]), wa * torch.exp(target[:, 4])
-    turn = torch.remainder(pred[:, 6] - target[:, 6] + 0.5 * math.pi, math.pi) - 0.5 * math.pi
-    # The offset in the target's frame, and the predicted box's extent along its axes.
-    c, s = torch.cos(target[:, 6]), torch.sin(target[:, 6])
-    along, across = dx * c + dy * s, -dx * s + dy * c
-    ex = lp * torch.cos(turn).abs() + wp * torch.sin(turn).abs()
-    ey = lp * torch.sin(turn).abs() + wp * torch.cos(turn).abs()
-    ox = (torch.minimum(along + 0.5 * ex, 0.5 * lt) - torch.maximum(along - 0.5 * ex, -0.5 * lt))
-    oy = (torch.minimum(across + 0.5 * ey, 0.5 * wt) - torch.maximum(across - 0.5 * ey, -0.5 * wt))
-    inter = ox.clamp(min=0) * oy.clamp(min=0) * (lp * wp) / (ex * ey)
-    return (inter / (lp * wp + lt * wt - inter)).clamp(0.0, 1.0)
+    pt = p * label + (1 - p) * (1 - label)
+    alpha = 0.25 * label + 0.75 * (1 - label)
+    return (alpha * (1 - pt) ** 2 * ce * weight).sum()
 
 
 def batch_loss(model: PillarNet, items, settings: Dict) -> Tuple[torch.Tensor, Dict[str, float]]:
@@ -540,17 +516,9 @@ def batch_loss(model: PillarNet, items, settings: Dict) -> Tuple[torch.Tensor, D
     bins = torch.from_numpy(np.stack([it[3][3] for it in items]))
     positive = torch.from_numpy(np.stack([it[3][4] for it in items]))
     npos = max(float(positive.sum()), 1.0)
+    cls_loss = focal_loss(cls, label, weight) / npos
     pred = box[positive]
     tgt = target[positive]
-    if settings["train"].get("quality_scores", False):
-        # A positive's class target is how well its box fits (see box_quality), so that the
-        # scores rank well-placed boxes above poorly placed ones.
-        kinds = torch.nonzero(positive)[:, 1] % 6
-        anchor_lw = torch.tensor([a[:2] for a in settings["anchors"]], dtype=torch.float32)[kinds]
-        quality = box_quality(pred.detach(), tgt, anchor_lw)
-        label = label.clone()
-        label[positive] = label[positive] * quality[:, None]
-    cls_loss = focal_loss(cls, label, weight) / npos
     # The heading enters through sin(difference): folded targets and a free direction bin.
     reg = torch.cat([pred[:, :6] - tgt[:, :6],
                      torch.sin(pred[:, 6:7] - tgt[:, 6:7])], dim=1)
