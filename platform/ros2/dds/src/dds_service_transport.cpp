@@ -123,6 +123,19 @@ std::string id_text(const std::uint8_t* bytes, std::size_t size) {
   return text;
 }
 
+// The QoS of one client's or server's writer and reader, both marked with `id` under `key`.
+struct PairedQos {
+  DdsQos writer;
+  DdsQos reader;
+};
+
+PairedQos paired_qos(const ros2_core::QosProfile& profile, const char* key, const std::string& id) {
+  PairedQos qos{to_dds_qos(profile, false), to_dds_qos(profile, true)};
+  set_user_data_pair(qos.writer.get(), key, id);
+  set_user_data_pair(qos.reader.get(), key, id);
+  return qos;
+}
+
 // Whether `replies` (a server's reply writer) is matched with the reply reader of the client
 // whose request writer is `request_writer` (a handle of a writer matched with `requests`, the
 // server's request reader). A client that found the server's request reader may send before the
@@ -240,18 +253,14 @@ void DdsServiceTransport::server_added(const ros2_core::ServiceEndpoint& server)
     if (request_topic < 0 || reply_topic < 0) {
       throw std::runtime_error(dds_strretcode(std::min(request_topic, reply_topic)));
     }
-    const std::string service_id = next_service_id();
-    const DdsQos writer_qos = to_dds_qos(server.qos, false);
-    const DdsQos reader_qos = to_dds_qos(server.qos, true);
-    set_user_data_pair(writer_qos.get(), kServiceIdKey, service_id);
-    set_user_data_pair(reader_qos.get(), kServiceIdKey, service_id);
+    const PairedQos qos = paired_qos(server.qos, kServiceIdKey, next_service_id());
     record->replies =
-        dds_create_writer(participant_->participant(), reply_topic, writer_qos.get(), nullptr);
+        dds_create_writer(participant_->participant(), reply_topic, qos.writer.get(), nullptr);
     std::unique_ptr<dds_listener_t, decltype(&dds_delete_listener)> listener(
         dds_create_listener(record.get()), &dds_delete_listener);
     dds_lset_data_available(listener.get(), &DdsServiceTransport::on_request);
     record->requests = dds_create_reader(participant_->participant(), request_topic,
-                                         reader_qos.get(), listener.get());
+                                         qos.reader.get(), listener.get());
     if (record->replies < 0 || record->requests < 0) {
       dds_delete(record->requests);
       dds_delete(record->replies);
@@ -334,14 +343,10 @@ void DdsServiceTransport::client_added(const ros2_core::ServiceEndpoint& client,
         listener.get(), [](dds_entity_t entity, const dds_publication_matched_status_t, void* arg) {
           on_match(entity, arg);
         });
-    const std::string client_id = id_text(guid.data(), guid.size());
-    const DdsQos writer_qos = to_dds_qos(client.qos, false);
-    const DdsQos reader_qos = to_dds_qos(client.qos, true);
-    set_user_data_pair(writer_qos.get(), kClientIdKey, client_id);
-    set_user_data_pair(reader_qos.get(), kClientIdKey, client_id);
+    const PairedQos qos = paired_qos(client.qos, kClientIdKey, id_text(guid.data(), guid.size()));
     record->requests = dds_create_writer(participant_->participant(), request_topic,
-                                         writer_qos.get(), listener.get());
-    record->replies = dds_create_reader(participant_->participant(), reply_topic, reader_qos.get(),
+                                         qos.writer.get(), listener.get());
+    record->replies = dds_create_reader(participant_->participant(), reply_topic, qos.reader.get(),
                                         listener.get());
     if (record->replies < 0 || record->requests < 0 ||
         dds_get_instance_handle(record->requests, &record->wire_id) != DDS_RETCODE_OK) {
